@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class QSerialPort;
+
+// The one serial port of the tool: fixed line settings, synchronous reads with time-outs.
+class SerialLink final
+{
+public:
+    SerialLink();
+    ~SerialLink();
+    SerialLink(const SerialLink&) = delete;
+    SerialLink& operator=(const SerialLink&) = delete;
+
+    // Opens the port by the name typed by the user. On failure the port stays closed and
+    // *errorText receives the system's own text for the failure.
+    bool Open(const QString& name, QString* errorText);
+    // Drops DTR and closes; nothing when closed.
+    void Close();
+    bool isOpen() const;
+
+    // Writes the bytes in one call; the outcome is never examined.
+    void write(const QByteArray& bytes);
+
+    struct ReadResult
+    {
+        bool ok = false;     // false: the read call failed (closed, broken or vanished port)
+        QByteArray data;     // up to n bytes; fewer or none when the time-out ran out
+    };
+    // Reads up to n bytes, waiting at most 10 * n + 100 ms.
+    ReadResult read(int n);
+
+    // Reads and discards input until a read returns no byte. Throws DeviceError.
+    void FlushPort();
+
+    // The device path a typed name maps to on this platform ("COM3" -> "/dev/ttyS2" on Linux).
+    static QString systemPortName(const QString& name);
+
+    static int readTimeoutMs(int n) { return 10 * n + 100; }
+
+private:
+    std::unique_ptr<QSerialPort> m_port;
+    bool m_broken = false;
+};

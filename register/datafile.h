@@ -1,0 +1,52 @@
+#pragma once
+
+#include "heldfile.h"
+
+#include <QString>
+
+class RecordStore;
+
+// The data file's lifecycle: load and hold "Trinket.dat", rewrite it after every change, copy
+// it to "Trinket.bkd" at the end, and the two repairs of the recovery window.
+class DataFile final
+{
+public:
+    explicit DataFile(RecordStore& store, const QString& dataPath = QStringLiteral("Trinket.dat"),
+                      const QString& backupPath = QStringLiteral("Trinket.bkd"));
+    DataFile(const DataFile&) = delete;
+    DataFile& operator=(const DataFile&) = delete;
+
+    QString dataPath() const { return m_dataPath; }
+    QString backupPath() const { return m_backupPath; }
+
+    // 0 loaded and held; 1 no file obtained; 2 an error while opening, reading or scanning.
+    int LoadData();
+    // Rewrites the held file from the register; nothing when no file is held or the register
+    // is closed. Throws RegisterError("Stream write error") on a failed write.
+    void SaveData();
+    bool isHeld() const { return m_file.isOpen(); }
+    void release() { m_file.release(); }
+
+    static bool CopyDataFile(const QString& source, const QString& target);
+
+    // "Восстановить из копии" and "Создать заново": true on success, otherwise false with the
+    // message to show ("Не могу восстановить файл данных" / "Не могу создать файл данных").
+    bool restoreFromBackup(QString* message);
+    bool createAnew(QString* message);
+    bool backupExists() const;
+
+    // FormDestroy's data-file steps: save, release, copy to the backup, close the register.
+    // A failed save throws and skips the rest, so the old backup survives.
+    void shutDown();
+
+    qint32 MaxRecordId = 0;
+    // The ID_TRINK of the record numbered 0, made current; 0 and no move when there is none.
+    // Throws RegisterError on a closed register.
+    qint32 lookUpMasterCode();
+
+private:
+    RecordStore& m_store;
+    QString m_dataPath;
+    QString m_backupPath;
+    HeldFile m_file;
+};
