@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Controller;
+
+namespace DeviceOps {
+
+// "1дн 1ч 0мин" for 1500 minutes.
+QString MinutesToText(quint32 minutes);
+
+// The name of an event by the high four bits of its event byte.
+QString eventName(int code);
+
+// One journal line: the event's name, the low four bits in brackets when not 0, and the time
+// since the controller started working.
+QString journalLine(quint8 event, quint32 minutes);
+
+// Requests entries 0 to JournalLength - 2 of the current memory map, one exchange each,
+// appending a line per entry to lines (cleared first). On a failed entry it throws DeviceError
+// and lines keeps what was read before it.
+void readJournal(Controller& controller, QStringList& lines);
+
+} // namespace DeviceOps

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class Controller;
+
+namespace DeviceOps {
+
+struct VersionReply
+{
+    bool complete = false;   // three bytes ending in 'U'
+    int minor = 0;
+    int major = 0;
+};
+
+// One ReadVersion exchange whose short or unacknowledged reply is reported, not thrown.
+// Throws DeviceError only when the read call fails.
+VersionReply readVersion(Controller& controller);
+
+// "QM407 версии 1.2".
+QString versionText(int major, int minor);
+// Firmware from 1.2 on keeps a run-time counter worth showing.
+bool reportsRunTime(int major, int minor);
+// The counter at CounterBase of the current memory map, read high cell first.
+quint32 readRunTime(Controller& controller);
+// "\nУстройство проработало 1дн 1ч 0мин".
+QString runTimeText(quint32 minutes);
+
+// Zeroes the run-time counter, lowest cell first, then has the checksum recomputed.
+void clearCounter(Controller& controller);
+
+// "0008  0A 00 FF 01 02 03 04 05 ": the first cell's address, then the cells, each followed by a space.
+QString dumpLine(int address, const QByteArray& cells);
+
+// Reads cells 0 to 255 in address order into 32 lines of 8 cells (lines cleared first). On a
+// failed cell it throws DeviceError and lines keeps the complete lines read before it.
+void dumpMemory(Controller& controller, QStringList& lines);
+
+} // namespace DeviceOps

@@ -1,0 +1,116 @@
+#include "trinket.h"
+
+#include "controller.h"
+#include "deviceerror.h"
+#include "devicetexts.h"
+#include "frame.h"
+#include "opstexts.h"
+#include "seriallink.h"
+
+namespace DeviceOps {
+
+namespace {
+
+// Ends the wait window's life on every way out of a wait, a thrown error included.
+class WaitScope final
+{
+public:
+    WaitScope(WaitHost& host, const QString& label)
+        : m_host(host)
+    {
+        m_host.beginWait(label);
+    }
+    ~WaitScope() { m_host.endWait(); }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+private:
+    WaitHost& m_host;
+};
+
+struct WaitReply
+{
+    bool cancelled = false;
+    QByteArray bytes;
+};
+
+// Reads until the whole reply has come or the installer cancels. The controller answers only
+// once a button is pressed, so there is no time limit; the window stays live between reads.
+// A reply split over two reads is joined rather than dropped, so it cannot be lost.
+WaitReply waitForReply(SerialLink& link, int replyLength, const QString& label, WaitHost& host)
+{
+    WaitScope scope(host, label);
+    WaitReply reply;
+    for (;;) {
+        host.pump();
+        const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()));
+        if (!r.ok)
+            throw DeviceError(DeviceTexts::portReadError());
+        reply.bytes += r.data;
+        if (reply.bytes.size() >= replyLength)
+            break;
+        if (host.cancelRequested()) {
+            // The controller's answer to the cancel frame; whatever it is, the wait is over.
+            link.read(replyLength);
+            break;
+        }
+    }
+    reply.cancelled = host.cancelRequested();
+    return reply;
+}
+
+} // namespace
+
+QString TrinketCode(quint32 value)
+{
+    static const char digits[] = {'0', 'X', '?', '1'};
+    QString text(10, QLatin1Char('0'));
+    for (int i = 0; i < 10; ++i)
+        text[9 - i] = QLatin1Char(digits[(value >> (4 + 2 * i)) & 3]);
+    return text;
+}
+
+bool isButtonOne(quint32 code)
+{
+    return (code & 0x0F) == 3;
+}
+
+quint32 SetupTrinket(Controller& controller, int slot, WaitHost& host)
+{
+    SerialLink& link = controller.link();
+    link.write(frame({0x53, 0x16 + slot}));
+    const WaitReply reply = waitForReply(link, 1, OpsTexts::enrolLabel(), host);
+    if (reply.cancelled)
+        return 0;
+    if (reply.bytes.at(0) != Ack)
+        throw DeviceError(DeviceTexts::enrolError());
+    return quint32(controller.ReadTriple(slot));
+}
+
+void sendCancelWait(Controller& controller)
+{
+    controller.link().write(frame({0x00, 0x00}));
+}
+
+TestOutcome TestTrinket(Controller& controller, WaitHost& host)
+{
+    SerialLink& link = controller.link();
+    // Drained before the request: a button pressed right after it must not be thrown away.
+    link.FlushPort();
+    link.write(frame({0x53, 0x12}));
+    const WaitReply reply = waitForReply(link, 2, OpsTexts::testLabel(), host);
+    TestOutcome outcome;
+    if (reply.cancelled)
+        return outcome;
+    outcome.buttonByte = quint8(reply.bytes.at(0));
+    outcome.kind = reply.bytes.at(1) == Ack ? TestOutcome::Pressed : TestOutcome::BadReply;
+    return outcome;
+}
+
+QString pressedButtonText(quint8 buttonByte)
+{
+    const QString button = (buttonByte & 0x80) ? QStringLiteral("2") : QStringLiteral("1");
+    return QStringLiteral("Нажата кнопка ") + button + QStringLiteral(" брелка ") + QString::number(buttonByte & 0x0F);
+}
+
+} // namespace DeviceOps

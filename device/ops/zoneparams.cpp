@@ -1,0 +1,57 @@
+#include "zoneparams.h"
+
+#include "controller.h"
+#include "deviceerror.h"
+#include "opstexts.h"
+
+namespace DeviceOps {
+
+QStringList zoneModeNames()
+{
+    return {QStringLiteral("Выключена"),   QStringLiteral("С взятием под охрану"), QStringLiteral("Круглосуточная"),
+            QStringLiteral("Блокирующая"), QStringLiteral("Выключающая"),          QStringLiteral("Пожарная")};
+}
+
+int zoneModeCode(const QString& text)
+{
+    return int(zoneModeNames().indexOf(text));
+}
+
+quint8 flagsByte(const ZoneParams& p)
+{
+    return quint8((p.enBypass ? 0x01 : 0) | (p.disExtCode ? 0x02 : 0) | (p.autoClose ? 0x04 : 0)
+                  | (p.indicOnlyAlarm ? 0x08 : 0) | (p.noMat ? 0x10 : 0));
+}
+
+int zonesOf(bool qm407m)
+{
+    return qm407m ? 7 : 3;
+}
+
+int invalidZone(const ZoneParams& params, int zones)
+{
+    for (int n = 0; n < zones; ++n) {
+        if (params.modes[size_t(n)] < 0 || params.modes[size_t(n)] >= int(zoneModeNames().size()))
+            return n + 1;
+    }
+    return 0;
+}
+
+void writeZoneParams(Controller& controller, const ZoneParams& params, int zones)
+{
+    // A mode the controller does not know would be written as 255: refuse before touching a cell.
+    if (const int bad = invalidZone(params, zones))
+        throw DeviceError(OpsTexts::invalidZoneMode(bad));
+
+    const MemoryMap map = controller.memoryMap();
+    for (int n = 0; n < zones; ++n) {
+        controller.WriteByte(map.ZoneBase + 2 * n, params.modes[size_t(n)]);
+        controller.WriteByte(map.ZoneBase + 2 * n + 1, params.delays[size_t(n)]);
+    }
+    controller.WriteByte(map.CloseDelayCell, params.closeDelay);
+    controller.WriteByte(map.FlagsCell, flagsByte(params));
+    controller.WriteByte(map.ZeroCell, 0);
+    controller.SetCrc();
+}
+
+} // namespace DeviceOps
