@@ -22,9 +22,15 @@ public:
     void release();
 
     bool readAll(QByteArray* out);
+    qint64 size() const;
     // Writes the bytes at offset 0 in one call and flushes them to the disk. The file never
     // shrinks. False on any failure.
     bool writeAtStart(const QByteArray& bytes);
+
+    // Copies source over target in 4096-byte blocks without cutting the target, then clears the
+    // target's read-only bit. Both are opened so that a file held by HeldFile cannot be used.
+    // False when a file cannot be opened or a block is read or written short.
+    static bool copyOver(const QString& source, const QString& target);
 
 private:
 #ifdef _WIN32

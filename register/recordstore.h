@@ -56,6 +56,7 @@ public:
 signals:
     void aboutToReset();
     void resetDone();
+    void rowAboutToBeInserted(int row);
     void rowInserted(int row);
     void rowAboutToBeRemoved(int row);
     void rowRemoved(int row);
@@ -70,6 +71,11 @@ private:
         Edit,
     };
     void requireActive() const;
+    void requireEditing() const;
+    void browseMode();
+    void moveTo(int row, bool bof, bool eof, bool notify = false);
+    Record* target();
+    const Record* target() const;
 
     bool m_active = true;
     std::vector<Record> m_rows;
