@@ -65,10 +65,13 @@ void RecordStore::deactivate()
     emit aboutToReset();
     m_active = false;
     std::vector<Record>().swap(m_rows);
+    const bool hadCurrent = m_current >= 0;
     m_current = -1;
     m_bof = m_eof = true;
     m_state = State::Browse;
     emit resetDone();
+    if (hadCurrent)
+        emit currentChanged(-1);
 }
 
 void RecordStore::first()
