@@ -34,8 +34,18 @@ public:
     // Reads up to n bytes, waiting at most 10 * n + 100 ms.
     ReadResult read(int n);
 
-    // Reads and discards input until a read returns no byte. Throws DeviceError.
+    // Reads and discards input until a read returns no byte. Throws DeviceError, also when
+    // the line is still talking after FlushLimitMs: a peer that never falls silent must not
+    // hold the tool forever.
     void FlushPort();
+    static constexpr int FlushLimitMs = 2000;
+
+    // True after the port failed under the tool (line error, adapter pulled, peer gone):
+    // every read fails until Close and Open.
+    bool isBroken() const { return m_broken; }
+    // Bytes received and not yet read, never more than ReadBufferSize.
+    qint64 pendingBytes() const;
+    static constexpr qint64 ReadBufferSize = 4096;
 
     // The device path a typed name maps to on this platform ("COM3" -> "/dev/ttyS2" on Linux).
     static QString systemPortName(const QString& name);
@@ -43,6 +53,8 @@ public:
     static int readTimeoutMs(int n) { return 10 * n + 100; }
 
 private:
+    bool portFailed();
+
     std::unique_ptr<QSerialPort> m_port;
     bool m_broken = false;
 };

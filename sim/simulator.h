@@ -63,7 +63,8 @@ public:
     void setVersion(int major, int minor);
     Variant variant() const;   // derived from the major version: 2 and 3 are QM407M
 
-    // Memory cells; the run-time counter lives in the cells of the current variant's map.
+    // Memory cells, all 0 at the start; the run-time counter lives in the cells of the
+    // current variant's map.
     quint8 cell(int address) const;
     void setCell(int address, quint8 value);
     std::array<quint8, 256> memory() const;
@@ -74,7 +75,8 @@ public:
 
     // The next pending enrolment or test wait is answered as if a button was pressed:
     // an enrolment stores code (24 bits) into the slot's cells and replies 'U'
-    // (or enrolReply if set); a test replies testByte, 'U' (or testAck).
+    // (or enrolReply if set); a test replies testByte, 'U' (or testAck). A press made
+    // while no such wait is pending is kept for the next one.
     void pressTrinket(quint32 code);
     void pressTestButton(quint8 buttonByte, quint8 ack = 'U');
     void setEnrolReply(quint8 reply);   // default 'U'
@@ -95,6 +97,9 @@ public:
     void inject(const QByteArray& bytes);
     // Keeps sending a byte every intervalMs until stopped (0 to stop).
     void setChatter(int intervalMs, quint8 byte = 0x42);
+
+    // Called on the simulator thread for every log entry as it is made.
+    void setOnFrame(std::function<void(const LogEntry&)> onFrame);
 
     std::vector<LogEntry> log() const;
     QByteArray received() const;   // every byte the tool sent, in order

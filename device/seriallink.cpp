@@ -1,0 +1,157 @@
+#include "seriallink.h"
+
+#include "deviceerror.h"
+#include "devicetexts.h"
+#include "portsystem.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSerialPort>
+
+SerialLink::SerialLink() = default;
+
+SerialLink::~SerialLink()
+{
+    Close();
+}
+
+bool SerialLink::Open(const QString& name, QString* errorText)
+{
+    Close();
+
+    const QString path = systemPortName(name);
+    if (path.isEmpty()) {
+        if (errorText)
+            *errorText = PortSystem::missingDeviceText();
+        return false;
+    }
+
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(path);
+    port->setBaudRate(QSerialPort::Baud9600);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    // A controller that floods the line must not grow our memory: what does not fit waits
+    // in the driver, which drops it when its own queue is full.
+    port->setReadBufferSize(ReadBufferSize);
+
+    if (!port->open(QIODevice::ReadWrite)) {
+        if (errorText) {
+            *errorText = port->error() == QSerialPort::PermissionError ? PortSystem::permissionErrorText(path)
+                                                                       : port->errorString();
+        }
+        return false;
+    }
+    if (!PortSystem::lockExclusive(port->handle())) {
+        port->close();
+        if (errorText)
+            *errorText = PortSystem::busyText();
+        return false;
+    }
+
+    // Neither outcome matters: a pseudo-terminal has no modem lines, and the controller
+    // does not depend on them.
+    port->setRequestToSend(false);
+    port->setDataTerminalReady(true);
+    port->clearError();
+
+    m_port = std::move(port);
+    m_broken = false;
+    return true;
+}
+
+void SerialLink::Close()
+{
+    if (!m_port)
+        return;
+    if (m_port->isOpen()) {
+        m_port->setDataTerminalReady(false);
+        m_port->close();
+    }
+    m_port.reset();
+    m_broken = false;
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+qint64 SerialLink::pendingBytes() const
+{
+    return isOpen() ? m_port->bytesAvailable() : 0;
+}
+
+// Qt reports a vanished device or a failed transfer through error() while the port still
+// looks open; from then on the port is not trusted until it is reopened.
+bool SerialLink::portFailed()
+{
+    if (m_broken)
+        return true;
+    switch (m_port->error()) {
+    case QSerialPort::NoError:
+        return false;
+    case QSerialPort::TimeoutError:
+    case QSerialPort::UnsupportedOperationError:
+        m_port->clearError();
+        return false;
+    default:
+        m_broken = true;
+        return true;
+    }
+}
+
+void SerialLink::write(const QByteArray& bytes)
+{
+    if (!isOpen() || portFailed() || bytes.isEmpty())
+        return;
+    m_port->write(bytes);
+    if (!m_port->waitForBytesWritten(10 * int(bytes.size()) + 100) && !portFailed()) {
+        // Unsent bytes must not go out later as a surprise request.
+        m_port->clear(QSerialPort::Output);
+    }
+}
+
+SerialLink::ReadResult SerialLink::read(int n)
+{
+    ReadResult result;
+    if (!isOpen() || portFailed())
+        return result;
+
+    const QDeadlineTimer deadline(readTimeoutMs(n));
+    while (result.data.size() < n) {
+        if (m_port->bytesAvailable() > 0) {
+            result.data += m_port->read(n - result.data.size());
+            continue;
+        }
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            break;
+        if (!m_port->waitForReadyRead(int(left)) && portFailed())
+            return ReadResult{};
+    }
+    if (portFailed())
+        return ReadResult{};
+    result.ok = true;
+    return result;
+}
+
+void SerialLink::FlushPort()
+{
+    QElapsedTimer draining;
+    draining.start();
+    for (;;) {
+        const ReadResult r = read(1);
+        if (!r.ok || draining.elapsed() > FlushLimitMs)
+            throw DeviceError(DeviceTexts::portReadError());
+        if (r.data.isEmpty())
+            return;
+    }
+}
+
+QString SerialLink::systemPortName(const QString& name)
+{
+    return PortSystem::devicePath(name);
+}
