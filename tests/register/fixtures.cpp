@@ -3,6 +3,8 @@
 #include "recordstore.h"
 #include "text1251.h"
 
+#include <QFile>
+
 namespace Fixtures {
 
 QByteArray cp(const char* utf8)
@@ -94,6 +96,30 @@ Record randomRecord(QRandomGenerator& rng)
             r.setText(f, randomText(rng, textFieldWidth(f)));
     }
     return r;
+}
+
+void fillNumberedRegister(RecordStore& store, quint32 k)
+{
+    QRandomGenerator rng(k);
+    const int n = 1 + int(rng.bounded(120));
+    for (int i = 0; i < n; ++i) {
+        Record r = randomRecord(rng);
+        if (i == 0)
+            r.setInteger(Field::ID_RECORD, qint32(k));
+        store.append(r);
+    }
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 } // namespace Fixtures

@@ -16,4 +16,8 @@ void fillWorkedExample(RecordStore& store);
 // A record with each field independently null, empty, Cyrillic, plain or at its full width.
 Record randomRecord(QRandomGenerator& rng);
 QByteArray hex(const char* spaced);
+// Register number k: its first record is numbered k, the rest (up to 120 records) follow from k.
+void fillNumberedRegister(RecordStore& store, quint32 k);
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
 } // namespace Fixtures

@@ -1,0 +1,423 @@
+#include "datafile.h"
+#include "dataformat.h"
+#include "editing.h"
+#include "fixtures.h"
+#include "heldfile.h"
+#include "recordstore.h"
+#include "registererror.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using Fixtures::readFile;
+using Fixtures::writeFile;
+
+namespace {
+
+QByteArray registerBytes(std::initializer_list<qint32> ids)
+{
+    RecordStore s;
+    for (qint32 id : ids) {
+        Record r;
+        r.setInteger(Field::ID_RECORD, id);
+        r.setInteger(Field::ID_TRINK, 0x100000 + id);
+        r.setText(Field::PULT_NUM, QByteArray::number(id));
+        r.setText(Field::ADDRESS, Fixtures::cp("ул. Садовая, ") + QByteArray::number(id));
+        s.append(r);
+    }
+    return DataFormat::write(s);
+}
+
+QList<qint32> ids(const RecordStore& s)
+{
+    QList<qint32> out;
+    for (const Record& r : s.rows())
+        out.append(r.asInteger(Field::ID_RECORD));
+    return out;
+}
+
+// Another copy of the tool, holding or creating the file from its own process.
+class OtherProcess
+{
+public:
+    explicit OtherProcess(const QStringList& args)
+    {
+        m_process.start(QStringLiteral(FILETOOL_PATH), args);
+        m_process.waitForStarted(30000);
+        m_process.waitForReadyRead(30000);
+        answer = QString::fromLatin1(m_process.readLine().trimmed());
+    }
+    ~OtherProcess()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(30000))
+            m_process.kill();
+        m_process.waitForFinished(30000);
+    }
+    QString answer;
+
+private:
+    QProcess m_process;
+};
+
+} // namespace
+
+class TestDataFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void firstStartWithNoFilesCreatesAnew();
+    void defaultNamesResolveInTheCurrentDirectory();
+    void zeroLengthFileIsAnEmptyRegister();
+    void readOnlyDataFileIsNotLoaded();
+    void loadDerivesMaxRecordIdAndMasterCode();
+    void savingNeverShrinksTheFile();
+    void restoreOfShorterBackupOverLongerDamagedFile();
+    void restoreFailsWithoutBackup();
+    void createAnewKeepsTheIntactRecords();
+    void shutDownRefreshesTheBackup();
+    void failedSaveReachesTheCallerAndSparesTheBackup();
+    void copyWorksInBlocksWithoutTruncating();
+    void copyRefusesReadOnlyTarget();
+    void fileHeldByAnotherProcessIsLeftAlone();
+    void anotherProcessCannotTakeOurFile();
+
+private:
+    QString path(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestDataFile::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestDataFile::firstStartWithNoFilesCreatesAnew()
+{
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QVERIFY(!file.isHeld());
+    QVERIFY(!store.isActive());
+    QVERIFY(!file.backupExists());
+    QVERIFY_THROWS_EXCEPTION(RegisterError, file.lookUpMasterCode());
+    file.SaveData();   // nothing held: nothing written, no error
+    QVERIFY(!QFile::exists(path("Trinket.dat")));
+
+    QString message;
+    QVERIFY(file.createAnew(&message));
+    QVERIFY(file.isHeld());
+    QVERIFY(store.isActive());
+    QCOMPARE(readFile(path("Trinket.dat")), Fixtures::hex("54 50 46 30 03 FB 00 01 00 01 00 01 00"));
+    QCOMPARE(file.MaxRecordId, 0);
+    QCOMPARE(file.lookUpMasterCode(), 0);
+
+    qint32 max = file.MaxRecordId;
+    Editing::addRecord(store, max, "1", QByteArray());
+    file.SaveData();
+    RecordStore other;
+    DataFormat::read(other, readFile(path("Trinket.dat")));
+    QCOMPARE(ids(other), QList<qint32>({1}));
+}
+
+void TestDataFile::defaultNamesResolveInTheCurrentDirectory()
+{
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    {
+        RecordStore store;
+        DataFile file(store);
+        QVERIFY(writeFile(path("Trinket.dat"), registerBytes({0, 3})));
+        QCOMPARE(file.LoadData(), 0);
+        file.shutDown();
+    }
+    QDir::setCurrent(before);
+    QCOMPARE(readFile(path("Trinket.bkd")), registerBytes({0, 3}));
+}
+
+void TestDataFile::zeroLengthFileIsAnEmptyRegister()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), QByteArray()));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    QVERIFY(file.isHeld());
+    QVERIFY(store.isActive());
+    QCOMPARE(store.count(), 0);
+    QVERIFY(store.eof());
+    QCOMPARE(file.MaxRecordId, 0);
+    file.SaveData();
+    QCOMPARE(readFile(path("Trinket.dat")).size(), 13);
+}
+
+void TestDataFile::readOnlyDataFileIsNotLoaded()
+{
+    const QByteArray bytes = registerBytes({1, 2});
+    QVERIFY(writeFile(path("Trinket.dat"), bytes));
+    QVERIFY(QFile::setPermissions(path("Trinket.dat"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QVERIFY(!file.isHeld());
+    QString message;
+    QVERIFY(!file.createAnew(&message));   // a read-only file is not cut either
+    QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
+    QCOMPARE(readFile(path("Trinket.dat")), bytes);
+}
+
+void TestDataFile::loadDerivesMaxRecordIdAndMasterCode()
+{
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({2, 5, -7, 0, 1})));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(file.MaxRecordId, 5);
+    QVERIFY(store.eof());   // the scan leaves the register at its end
+    QCOMPARE(file.lookUpMasterCode(), 0x100000);
+    QCOMPARE(store.currentRow(), 3);
+    QVERIFY(!store.eof());
+
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({-3, -1})));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(file.MaxRecordId, 0);
+    store.first();
+    QCOMPARE(file.lookUpMasterCode(), 0);   // no master: nothing moves
+    QCOMPARE(store.currentRow(), 0);
+    QVERIFY(store.bof());
+}
+
+void TestDataFile::savingNeverShrinksTheFile()
+{
+    const QByteArray five = registerBytes({1, 2, 3, 4, 5});
+    QVERIFY(writeFile(path("Trinket.dat"), five));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    for (qint32 id : {2, 3, 5}) {
+        store.locate(Field::ID_RECORD, id);
+        Editing::deleteCurrent(store);
+        file.SaveData();
+    }
+    const QByteArray after = readFile(path("Trinket.dat"));
+    QCOMPARE(after.size(), five.size());
+    QCOMPARE(after.left(registerBytes({1, 4}).size()), registerBytes({1, 4}));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1, 4}));
+    QCOMPARE(file.MaxRecordId, 4);
+}
+
+void TestDataFile::restoreOfShorterBackupOverLongerDamagedFile()
+{
+    QByteArray damaged = registerBytes({1, 2, 3, 4, 5, 6});
+    damaged[registerBytes({1, 2}).size() - 1] = char(0x7E);   // the third record's list start
+    const QByteArray backup = registerBytes({0, 1});
+    QVERIFY(writeFile(path("Trinket.dat"), damaged));
+    QVERIFY(writeFile(path("Trinket.bkd"), backup));
+
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QVERIFY(file.backupExists());
+    QString message;
+    // The failed load has released the file, so the copy can write over it.
+    QVERIFY(file.restoreFromBackup(&message));
+    QVERIFY(file.isHeld());
+    QCOMPARE(ids(store), QList<qint32>({0, 1}));
+    file.release();
+    const QByteArray now = readFile(path("Trinket.dat"));
+    QCOMPARE(now.size(), damaged.size());
+    QCOMPARE(now.left(backup.size()), backup);
+    QCOMPARE(now.mid(backup.size()), damaged.mid(backup.size()));
+    QCOMPARE(readFile(path("Trinket.bkd")), backup);
+}
+
+void TestDataFile::restoreFailsWithoutBackup()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), QByteArray("junk")));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QString message;
+    QVERIFY(!file.restoreFromBackup(&message));
+    QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+    // A backup that does not load fails the same way, and the bad backup is left as it was.
+    QVERIFY(writeFile(path("Trinket.bkd"), QByteArray("TPF0")));
+    QVERIFY(!file.restoreFromBackup(&message));
+    QVERIFY(!file.isHeld());
+    QCOMPARE(readFile(path("Trinket.bkd")), QByteArray("TPF0"));
+}
+
+void TestDataFile::createAnewKeepsTheIntactRecords()
+{
+    QByteArray file3 = registerBytes({1, 2, 3, 4});
+    const int intact = registerBytes({1, 2, 3}).size() - 1;   // up to the end of record 3
+    file3.truncate(intact);
+    file3.append(QByteArray(500, '\xEE'));
+    QVERIFY(writeFile(path("Trinket.dat"), file3));
+    const QByteArray backup = registerBytes({9});
+    QVERIFY(writeFile(path("Trinket.bkd"), backup));
+
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
+    QString message;
+    QVERIFY(file.createAnew(&message));
+    QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
+    QCOMPARE(file.MaxRecordId, 3);
+    QCOMPARE(readFile(path("Trinket.dat")), registerBytes({1, 2, 3}));   // cut, then rewritten
+    QCOMPARE(readFile(path("Trinket.bkd")), backup);
+}
+
+void TestDataFile::shutDownRefreshesTheBackup()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({0, 1, 2, 3})));
+    const QByteArray oldBackup = registerBytes({0, 1, 2, 3, 4, 5, 6, 7, 8});
+    QVERIFY(writeFile(path("Trinket.bkd"), oldBackup));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    store.locate(Field::ID_RECORD, 2);
+    Editing::eraseTrinket(store);
+    file.SaveData();
+    file.shutDown();
+    QVERIFY(!file.isHeld());
+    QVERIFY(!store.isActive());
+    const QByteArray data = readFile(path("Trinket.dat"));
+    const QByteArray backup = readFile(path("Trinket.bkd"));
+    // The backup keeps its longer old tail; its start is the data file byte for byte.
+    QCOMPARE(backup.size(), oldBackup.size());
+    QCOMPARE(backup.left(data.size()), data);
+    RecordStore fromBackup;
+    DataFormat::read(fromBackup, backup);
+    QCOMPARE(ids(fromBackup), QList<qint32>({0, 1, 2, 3}));
+    QCOMPARE(fromBackup.at(2).asInteger(Field::ID_TRINK), 0);
+
+    // A run that never held the file writes nothing at the end.
+    RecordStore other;
+    QVERIFY(writeFile(path("Trinket.dat"), QByteArray("bad")));
+    DataFile failed(other, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(failed.LoadData(), 2);
+    failed.shutDown();
+    QCOMPARE(readFile(path("Trinket.bkd")), backup);
+    QCOMPARE(readFile(path("Trinket.dat")), QByteArray("bad"));
+}
+
+void TestDataFile::failedSaveReachesTheCallerAndSparesTheBackup()
+{
+    // The full device accepts the open and the lock but refuses every write.
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    const QByteArray backup = registerBytes({1});
+    QVERIFY(writeFile(path("Trinket.bkd"), backup));
+    RecordStore store;
+    DataFile file(store, QStringLiteral("/dev/full"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    qint32 max = 0;
+    Editing::addRecord(store, max, "7", QByteArray());
+    try {
+        file.SaveData();
+        QFAIL("a failed write was reported as success");
+    } catch (const RegisterError& e) {
+        QCOMPARE(e.message(), QStringLiteral("Stream write error"));
+    }
+    QCOMPARE(store.count(), 1);   // the change stays in memory
+    QVERIFY_THROWS_EXCEPTION(RegisterError, file.shutDown());
+    QCOMPARE(readFile(path("Trinket.bkd")), backup);
+    QVERIFY(file.isHeld());
+}
+
+void TestDataFile::copyWorksInBlocksWithoutTruncating()
+{
+    QVERIFY(!DataFile::CopyDataFile(path("missing"), path("target")));
+    QVERIFY(!QFile::exists(path("target")));
+    QRandomGenerator rng(42);
+    for (int size : {0, 1, 4095, 4096, 4097, 3 * 4096 + 17}) {
+        QByteArray source(size, Qt::Uninitialized);
+        for (char& c : source)
+            c = char(rng.bounded(256));
+        const QByteArray longer(size + 5000, 'T');
+        QVERIFY(writeFile(path("source"), source));
+        QVERIFY(writeFile(path("target"), longer));
+        QVERIFY(DataFile::CopyDataFile(path("source"), path("target")));
+        QCOMPARE(readFile(path("target")), source + longer.mid(size));
+        QFile::remove(path("fresh"));
+        QVERIFY(DataFile::CopyDataFile(path("source"), path("fresh")));
+        QCOMPARE(readFile(path("fresh")), source);
+        QVERIFY(QFileInfo(path("fresh")).isWritable());
+    }
+}
+
+void TestDataFile::copyRefusesReadOnlyTarget()
+{
+    QVERIFY(writeFile(path("source"), registerBytes({1})));
+    QVERIFY(writeFile(path("target"), QByteArray("old")));
+    QVERIFY(QFile::setPermissions(path("target"), QFile::ReadOwner));
+    QVERIFY(!DataFile::CopyDataFile(path("source"), path("target")));
+    QCOMPARE(readFile(path("target")), QByteArray("old"));
+}
+
+void TestDataFile::fileHeldByAnotherProcessIsLeftAlone()
+{
+    const QByteArray bytes = registerBytes({0, 1, 2});
+    QVERIFY(writeFile(path("Trinket.dat"), bytes));
+    QVERIFY(writeFile(path("Trinket.bkd"), registerBytes({5})));
+    {
+        OtherProcess holder({QStringLiteral("hold"), path("Trinket.dat")});
+        QCOMPARE(holder.answer, QStringLiteral("held"));
+
+        RecordStore store;
+        DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+        QCOMPARE(file.LoadData(), 2);
+        QString message;
+        QVERIFY(!file.createAnew(&message));
+        QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
+        QVERIFY(!file.restoreFromBackup(&message));
+        QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+        QVERIFY(!DataFile::CopyDataFile(path("Trinket.dat"), path("copy")));
+        HeldFile direct;
+        QVERIFY(!direct.createAnew(path("Trinket.dat")));
+        QCOMPARE(readFile(path("Trinket.dat")), bytes);
+
+        // The backup is never held: it can be read meanwhile.
+        QVERIFY(DataFile::CopyDataFile(path("Trinket.bkd"), path("copy")));
+    }
+    // The holder has ended; its lock went with it.
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({0, 1, 2}));
+}
+
+void TestDataFile::anotherProcessCannotTakeOurFile()
+{
+    const QByteArray bytes = registerBytes({0, 1});
+    QVERIFY(writeFile(path("Trinket.dat"), bytes));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    {
+        OtherProcess second({QStringLiteral("hold"), path("Trinket.dat")});
+        QCOMPARE(second.answer, QStringLiteral("refused"));
+    }
+    {
+        OtherProcess creator({QStringLiteral("create"), path("Trinket.dat")});
+        QCOMPARE(creator.answer, QStringLiteral("refused"));
+    }
+    QCOMPARE(readFile(path("Trinket.dat")), bytes);
+    file.shutDown();
+    {
+        OtherProcess creator({QStringLiteral("create"), path("Trinket.dat")});
+        QCOMPARE(creator.answer, QStringLiteral("created"));
+    }
+    QCOMPARE(readFile(path("Trinket.dat")), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestDataFile)
+#include "tst_datafile.moc"
