@@ -1,11 +1,15 @@
+#include "application.h"
 #include "mntavro.h"
-
-#include <QApplication>
+#include "quitrequest.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     TFmTavro window;
-    window.show();
-    return app.exec();
+    // An error while the window was built has been shown; the program ends without its loop.
+    if (window.CreationFailed())
+        return 0;
+    if (!QuitRequest::requested())
+        window.show();
+    return QuitRequest::exec();
 }

@@ -1,10 +1,457 @@
 #include "mntavro.h"
 
-TFmTavro::TFmTavro(QWidget* parent)
-    : QMainWindow(parent)
+#include "editing.h"
+#include "formstorage.h"
+#include "gridtrinket.h"
+#include "messagebox.h"
+#include "quitrequest.h"
+#include "registermodel.h"
+#include "singleappinstance.h"
+#include "text1251.h"
+#include "waitcursor.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+// While a load fills the register the grid waits for one reset instead of a signal per record.
+class BulkLoad final
 {
-    setWindowTitle(QStringLiteral("Установщик параметров QM407"));
-    setFixedSize(736, 412);
+public:
+    explicit BulkLoad(TRegisterModel* model)
+        : m_model(model)
+    {
+        m_model->beginBulk();
+    }
+    ~BulkLoad() { m_model->endBulk(); }
+    BulkLoad(const BulkLoad&) = delete;
+    BulkLoad& operator=(const BulkLoad&) = delete;
+
+private:
+    TRegisterModel* m_model;
+};
+
+QAction* namedAction(QObject* parent, const QString& name, const QString& text)
+{
+    auto* action = new QAction(text, parent);
+    action->setObjectName(name);
+    return action;
 }
 
-TFmTavro::~TFmTavro() = default;
+} // namespace
+
+TFmTavro::TFmTavro(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                              | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("FmTavro"));
+    setWindowTitle(QStringLiteral("Установщик параметров QM407"));
+    setFont(TAuxWindow::sansFont());
+
+    buildActions();
+    buildMenus();
+    buildControls();
+    SFEditItem = new TSFEditItem(this);
+    SFJournal = new TSFJournal(this);
+    SFROM = new TSFROM(this);
+    SFOptions = new TSFOptions(this);
+    SFPort = new TSFPort(this);
+    SFParams = new TSFParams(this);
+    SFSetupTrink = new TSFSetupTrink(this);
+    SFMakeFile = new TSFMakeFile(this);
+    SFTrinketDefine = new TSFTrinketDefine(this);
+    bindWindows();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormStorage = new TFormStorage(this);
+    SingleAppInstance = new TSingleAppInstance(this);
+    SingleAppInstance->SetMarker(QStringLiteral("{DE93EB52-9B04-4347-BDA5-B46D457C1F86}"));
+    connect(SingleAppInstance, &TSingleAppInstance::secondInstance, this, &TFmTavro::SingleAppInstanceSecondInstance);
+    try {
+        SingleAppInstance->Loaded();
+    } catch (const std::exception& e) {
+        ShowUncaughtError(QString::fromUtf8(e.what()));
+        m_creationFailed = true;
+        return;
+    }
+    Port.Close();
+    // A second copy ends at once: it loads nothing, so it can write nothing either.
+    if (QuitRequest::requested())
+        return;
+    RunGuarded([this] { FormCreate(); });
+}
+
+TFmTavro::~TFmTavro()
+{
+    if (FormStorage)
+        FormStorage->formDestroying();
+    RunGuarded([this] { FormDestroy(); });
+}
+
+void TFmTavro::buildActions()
+{
+    ActSetTrinket = namedAction(this, QStringLiteral("ActSetTrinket"), QStringLiteral("Установить брелки (F2)"));
+    ActSetTrinket->setShortcut(QKeySequence(Qt::Key_F2));
+    ActTestTrinket = namedAction(this, QStringLiteral("ActTestTrinket"), QStringLiteral("Проверить брелок (F3)"));
+    ActTestTrinket->setShortcut(QKeySequence(Qt::Key_F3));
+    ActSetParms = namedAction(this, QStringLiteral("ActSetParms"), QStringLiteral("Установить параметры..."));
+    // Shortcuts of the actions work wherever the focus is in the main window.
+    addAction(ActSetTrinket);
+    addAction(ActTestTrinket);
+    addAction(ActSetParms);
+    route(ActSetTrinket, &TFmTavro::BtSetTrinkClick);
+    route(ActTestTrinket, &TFmTavro::BtTestTrinketClick);
+    route(ActSetParms, &TFmTavro::NSetParamClick);
+}
+
+void TFmTavro::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu"));
+
+    N1 = bar->addMenu(QStringLiteral("Система"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N3 = N1->addAction(QStringLiteral("Опции"));
+    N3->setObjectName(QStringLiteral("N3"));
+    NPort = N1->addAction(QStringLiteral("Порт"));
+    NPort->setObjectName(QStringLiteral("NPort"));
+    N2 = N1->addSeparator();
+    N2->setObjectName(QStringLiteral("N2"));
+    NExit = N1->addAction(QStringLiteral("Выход(Ctr-X) "));
+    NExit->setObjectName(QStringLiteral("NExit"));
+    NExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    addAction(NExit);
+
+    NQM407 = bar->addMenu(QStringLiteral("QM407"));
+    NQM407->setObjectName(QStringLiteral("NQM407"));
+    NSetMaster = NQM407->addAction(QStringLiteral("Установить брелок-мастер..."));
+    NSetMaster->setObjectName(QStringLiteral("NSetMaster"));
+    NClrCnt = NQM407->addAction(QStringLiteral("Очистить счетчик"));
+    NClrCnt->setObjectName(QStringLiteral("NClrCnt"));
+    NSetParam = NQM407->addAction(ActSetParms->text());
+    NSetParam->setObjectName(QStringLiteral("NSetParam"));
+    NVersion = NQM407->addAction(QStringLiteral("Считать версию..."));
+    NVersion->setObjectName(QStringLiteral("NVersion"));
+    NJournal = NQM407->addAction(QStringLiteral("Считать журнал..."));
+    NJournal->setObjectName(QStringLiteral("NJournal"));
+    EEPROM = NQM407->addAction(QStringLiteral("Считать EEPROM..."));
+    EEPROM->setObjectName(QStringLiteral("EEPROM"));
+
+    NTrinket = bar->addAction(QStringLiteral("Брелок"));
+    NTrinket->setObjectName(QStringLiteral("NTrinket"));
+
+    route(N3, &TFmTavro::N3Click);
+    route(NPort, &TFmTavro::NPortClick);
+    route(NExit, &TFmTavro::NExitClick);
+    route(NSetMaster, &TFmTavro::NSetMasterClick);
+    route(NClrCnt, &TFmTavro::NClrCntClick);
+    route(NVersion, &TFmTavro::NVersionClick);
+    route(NJournal, &TFmTavro::NJournalClick);
+    route(EEPROM, &TFmTavro::EEPROMClick);
+    route(NTrinket, &TFmTavro::NTrinketClick);
+    // The menu item is driven by the action: same handler, same enabled state.
+    connect(NSetParam, &QAction::triggered, ActSetParms, &QAction::trigger);
+    connect(ActSetParms, &QAction::changed, NSetParam, [this] { NSetParam->setEnabled(ActSetParms->isEnabled()); });
+}
+
+void TFmTavro::buildControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(736, 412);
+    setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    GridModel = new TRegisterModel(MTTrinkets, this);
+    GridTrinket = new TGridTrinket(MTTrinkets, GridModel, client);
+    GridTrinket->setGeometry(0, 0, 561, 409);
+
+    struct ButtonDesign
+    {
+        QPushButton** button;
+        const char* name;
+        int y;
+        QString caption;
+        QString hint;
+    };
+    const ButtonDesign designs[] = {
+        {&BtSetTrink, "BtSetTrink", 104, QStringLiteral("Установить брелки (F2)"), QString()},
+        {&BtTestTrinket, "BtTestTrinket", 136, QStringLiteral("Проверить брелок (F3)"), QString()},
+        {&BtSetParm, "BtSetParm", 168, QStringLiteral("Установить параметры..."), QString()},
+        {&BtErase, "BtErase", 256, QStringLiteral("Стереть..."),
+         QStringLiteral("Стирание информации об установленном брелке в выбранном экземпляре QM407")},
+        {&BtAdd, "BtAdd", 288, QStringLiteral("Добавить..."), QStringLiteral("Ввод информации о новом экземпляре QM407")},
+        {&BtEdit, "BtEdit", 320, QStringLiteral("Изменить..."),
+         QStringLiteral("Изменение информации о выбранном экземпляре QM407")},
+        {&BtDel, "BtDel", 352, QStringLiteral("Удалить..."), QStringLiteral("Удаление выбранного экземпляра QM407")},
+    };
+    for (const ButtonDesign& design : designs) {
+        auto* button = new QPushButton(design.caption, client);
+        button->setObjectName(QLatin1String(design.name));
+        button->setGeometry(568, design.y, 165, 25);
+        button->setToolTip(design.hint);
+        *design.button = button;
+    }
+
+    // Buttons driven by an action run it and follow its enabled state.
+    const std::pair<QPushButton*, QAction*> driven[] = {
+        {BtSetTrink, ActSetTrinket}, {BtTestTrinket, ActTestTrinket}, {BtSetParm, ActSetParms}};
+    for (const auto& [button, action] : driven) {
+        connect(button, &QPushButton::clicked, action, &QAction::trigger);
+        connect(action, &QAction::changed, button, [button = button, action = action] {
+            button->setEnabled(action->isEnabled());
+        });
+    }
+    route(BtErase, &TFmTavro::BtEraseClick);
+    route(BtAdd, &TFmTavro::BtAddClick);
+    route(BtEdit, &TFmTavro::BtEditClick);
+    route(BtDel, &TFmTavro::BtDelClick);
+    connect(GridTrinket, &TGridTrinket::rowDoubleClicked, this, Guarded(this, &TFmTavro::BtEditClick));
+
+    setTabOrder(GridTrinket, BtSetTrink);
+    setTabOrder(BtSetTrink, BtTestTrinket);
+    setTabOrder(BtTestTrinket, BtErase);
+    setTabOrder(BtErase, BtAdd);
+    setTabOrder(BtAdd, BtEdit);
+    setTabOrder(BtEdit, BtDel);
+    setTabOrder(BtDel, BtSetParm);
+    GridTrinket->setFocus();
+}
+
+void TFmTavro::bindWindows()
+{
+    SFEditItem->setClickHandler(SFEditItem->BtOk, [this] { BtOkClick(); });
+    SFOptions->setClickHandler(SFOptions->BtDefModel, [this] { BtDefModelClick(); });
+    SFParams->setClickHandler(SFParams->BtWrParams, [this] { BtWrParamsClick(); });
+    SFSetupTrink->setClickHandler(SFSetupTrink->BtTrinkCancel, [this] { BtTrinkCancelClick(); });
+    SFMakeFile->setClickHandler(SFMakeFile->BtRestore, [this] { BtRestoreClick(); });
+    SFMakeFile->setClickHandler(SFMakeFile->BtNew, [this] { BtNewClick(); });
+    SFMakeFile->setClickHandler(SFMakeFile->BtTerminate, [this] { BtTerminateClick(); });
+}
+
+template <class Handler>
+void TFmTavro::route(QAction* action, Handler handler)
+{
+    connect(action, &QAction::triggered, this, Guarded(this, handler));
+}
+
+template <class Handler>
+void TFmTavro::route(QPushButton* button, Handler handler)
+{
+    connect(button, &QPushButton::clicked, this, Guarded(this, handler));
+}
+
+void TFmTavro::Open()
+{
+    QString error;
+    if (!Port.Open(SFPort->CBPort->currentText(), &error))
+        ShowError(error);
+}
+
+void TFmTavro::Close()
+{
+    Port.Close();
+}
+
+void TFmTavro::DefineModel()
+{
+    const Model model = Device.DefineModel();
+    SFOptions->RGModel->setItemIndex(int(model));
+}
+
+void TFmTavro::EnableControls(bool enable)
+{
+    NPort->setEnabled(enable);
+    NQM407->menuAction()->setEnabled(enable);
+    NExit->setEnabled(enable);
+    NTrinket->setEnabled(enable);
+    ActSetTrinket->setEnabled(enable);
+    ActTestTrinket->setEnabled(enable);
+    ActSetParms->setEnabled(enable);
+    BtErase->setEnabled(enable);
+    BtAdd->setEnabled(enable);
+    BtEdit->setEnabled(enable);
+    BtDel->setEnabled(enable);
+}
+
+void TFmTavro::SaveData()
+{
+    DataStream.SaveData();
+}
+
+void TFmTavro::loadRegister(int* result)
+{
+    BulkLoad bulk(GridModel);
+    *result = DataStream.LoadData();
+}
+
+void TFmTavro::FormCreate()
+{
+    int loaded = 0;
+    loadRegister(&loaded);
+    if (loaded != 0) {
+        SFMakeFile->BtRestore->setEnabled(DataStream.backupExists());
+        SFMakeFile->ShowModal();
+    }
+    // "Завершить" or a failed repair: the program ends, so don't touch the port either.
+    if (QuitRequest::requested())
+        return;
+    Open();
+    lookUpMaster();
+}
+
+void TFmTavro::lookUpMaster()
+{
+    // A register left closed by the recovery window has no master to find.
+    if (!MTTrinkets.isActive()) {
+        MasterCode = 0;
+        return;
+    }
+    MasterCode = DataStream.lookUpMasterCode();
+}
+
+void TFmTavro::FormDestroy()
+{
+    if (DataStream.isHeld()) {
+        // A failed final write throws here and skips the backup copy, keeping the old backup.
+        DataStream.shutDown();
+    } else {
+        MTTrinkets.deactivate();
+    }
+    Close();
+}
+
+void TFmTavro::BtRestoreClick()
+{
+    QString message;
+    bool restored = false;
+    {
+        BulkLoad bulk(GridModel);
+        restored = DataStream.restoreFromBackup(&message);
+    }
+    if (!restored) {
+        ShowError(message);
+        QuitRequest::request();
+    }
+}
+
+void TFmTavro::BtNewClick()
+{
+    QString message;
+    bool created = false;
+    {
+        BulkLoad bulk(GridModel);
+        created = DataStream.createAnew(&message);
+    }
+    if (!created) {
+        ShowError(message);
+        QuitRequest::request();
+    }
+}
+
+void TFmTavro::BtTerminateClick()
+{
+    QuitRequest::request();
+}
+
+void TFmTavro::BtAddClick()
+{
+    if (!MTTrinkets.isActive())
+        MTTrinkets.first();   // the store's own error names the closed register
+    SFEditItem->EdAddr->clear();
+    SFEditItem->EdPNum->clear();
+    SFEditItem->EdAddr->setFocus();
+    EditedRecordId = -1;
+    if (SFEditItem->ShowModal() != TAuxWindow::mrOk)
+        return;
+    Editing::addRecord(MTTrinkets, MaxRecordId(), Text1251::fromUnicode(SFEditItem->EdPNum->text()),
+                       Text1251::fromUnicode(SFEditItem->EdAddr->text()));
+    SaveData();
+}
+
+void TFmTavro::BtEditClick()
+{
+    if (!Editing::canEdit(MTTrinkets))
+        return;
+    EditedRecordId = MTTrinkets.asInteger(Field::ID_RECORD);
+    SFEditItem->EdAddr->setText(Text1251::toUnicode(MTTrinkets.asText(Field::ADDRESS)));
+    SFEditItem->EdPNum->setText(Text1251::toUnicode(MTTrinkets.asText(Field::PULT_NUM)));
+    SFEditItem->EdAddr->setFocus();
+    if (SFEditItem->ShowModal() != TAuxWindow::mrOk) {
+        MTTrinkets.cancel();
+        return;
+    }
+    Editing::editCurrent(MTTrinkets, Text1251::fromUnicode(SFEditItem->EdPNum->text()),
+                         Text1251::fromUnicode(SFEditItem->EdAddr->text()));
+    SaveData();
+}
+
+void TFmTavro::BtOkClick()
+{
+    QByteArray number = Text1251::fromUnicode(SFEditItem->EdPNum->text());
+    const Editing::CheckResult result = Editing::checkConsoleNumber(MTTrinkets, number, EditedRecordId);
+    SFEditItem->EdPNum->setText(Text1251::toUnicode(number));
+    if (result == Editing::CheckResult::Accepted)
+        return;
+    SFEditItem->SetModalResult(TAuxWindow::mrNone);
+    ShowError(result == Editing::CheckResult::Empty ? Editing::emptyConsoleNumberText()
+                                                    : Editing::duplicateConsoleNumberText());
+}
+
+void TFmTavro::BtDelClick()
+{
+    if (!Editing::canDeleteOrErase(MTTrinkets))
+        return;
+    if (!AskConfirmation(Editing::deleteQuestion(MTTrinkets)))
+        return;
+    Editing::deleteCurrent(MTTrinkets);
+    SaveData();
+}
+
+void TFmTavro::BtEraseClick()
+{
+    if (!Editing::canDeleteOrErase(MTTrinkets))
+        return;
+    if (!AskConfirmation(Editing::eraseQuestion(MTTrinkets)))
+        return;
+    Editing::eraseTrinket(MTTrinkets);
+    SaveData();
+}
+
+void TFmTavro::N3Click()
+{
+    SFOptions->ShowModal();
+}
+
+void TFmTavro::NPortClick()
+{
+    SFPort->ShowModal();
+    Close();
+    Open();
+}
+
+void TFmTavro::NExitClick()
+{
+    QuitRequest::request();
+}
+
+void TFmTavro::BtDefModelClick()
+{
+    TWaitCursor wait;
+    DefineModel();
+}
+
+void TFmTavro::SingleAppInstanceSecondInstance()
+{
+    QuitRequest::request();
+}

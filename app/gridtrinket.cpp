@@ -1,0 +1,216 @@
+#include "gridtrinket.h"
+
+#include "messagebox.h"
+#include "recordstore.h"
+#include "registermodel.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+namespace {
+// The columns' design widths; the visible ones are scaled to fill the grid in this proportion.
+constexpr std::array<int, 7> DesignWidths = {32, 179, 136, 87, 87, 71, 288};
+constexpr int MinimumWidth = 8;
+
+bool isHiddenField(int column)
+{
+    return column == int(Field::ID_TRINK) || column == int(Field::ID_TRINK_D);
+}
+} // namespace
+
+TGridColumn::TGridColumn(TGridTrinket* grid, int column)
+    : QObject(grid)
+    , m_grid(grid)
+    , m_column(column)
+{
+    setObjectName(TRegisterModel::columnName(column));
+}
+
+int TGridColumn::Width() const
+{
+    return m_grid->columnWidthOf(m_column);
+}
+
+void TGridColumn::SetWidth(int width)
+{
+    m_grid->setColumnWidthOf(m_column, width);
+}
+
+TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* parent)
+    : QTableView(parent)
+    , m_store(store)
+    , m_model(model)
+    , m_sort(new TRegisterSortModel(model, this))
+    , m_widths(DesignWidths)
+{
+    setObjectName(QStringLiteral("GridTrinket"));
+    setModel(m_sort);
+    for (int c = 0; c < 7; ++c)
+        m_columns[size_t(c)] = new TGridColumn(this, c);
+
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setCornerButtonEnabled(false);
+
+    verticalHeader()->hide();
+    // Fixed row heights keep a large register cheap to lay out.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+
+    QHeaderView* header = horizontalHeader();
+    QFont bold = header->font();
+    bold.setBold(true);
+    header->setFont(bold);
+    header->setDefaultAlignment(Qt::AlignCenter);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(MinimumWidth);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    for (int c = 0; c < 7; ++c)
+        setColumnHidden(c, isHiddenField(c));
+    setSortingEnabled(true);
+    sortByColumn(int(Field::ID_RECORD), Qt::AscendingOrder);
+
+    connect(header, &QHeaderView::sectionResized, this, &TGridTrinket::onSectionResized);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TGridTrinket::onCurrentRowChanged);
+    connect(&store, &RecordStore::currentChanged, this, &TGridTrinket::followStore);
+    connect(m_sort, &QAbstractItemModel::modelReset, this, [this] { followStore(m_store.currentRow()); });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            emit rowDoubleClicked();
+    });
+    fitColumns();
+}
+
+int TGridTrinket::columnWidthOf(int column) const
+{
+    if (isHiddenField(column))
+        return m_widths[size_t(column)];
+    return horizontalHeader()->sectionSize(column);
+}
+
+void TGridTrinket::setColumnWidthOf(int column, int width)
+{
+    if (column < 0 || column >= 7)
+        return;
+    m_widths[size_t(column)] = qMax(width, isHiddenField(column) ? 0 : MinimumWidth);
+    fitColumns();
+}
+
+int TGridTrinket::sourceRow(int displayRow) const
+{
+    const QModelIndex index = m_sort->mapToSource(m_sort->index(displayRow, 0));
+    return index.isValid() ? index.row() : -1;
+}
+
+int TGridTrinket::displayRow(int sourceRow) const
+{
+    const QModelIndex index = m_sort->mapFromSource(m_model->index(sourceRow, 0));
+    return index.isValid() ? index.row() : -1;
+}
+
+void TGridTrinket::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
+        event->accept();
+        RunGuarded([this] { deleteFocusedRecord(); });
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void TGridTrinket::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    fitColumns();
+}
+
+void TGridTrinket::fitColumns()
+{
+    const int available = viewport()->width();
+    int total = 0;
+    int lastVisible = -1;
+    for (int c = 0; c < 7; ++c) {
+        if (!isHiddenField(c)) {
+            total += m_widths[size_t(c)];
+            lastVisible = c;
+        }
+    }
+    if (total <= 0 || available <= 0)
+        return;
+    m_fitting = true;
+    int used = 0;
+    for (int c = 0; c < 7; ++c) {
+        if (isHiddenField(c))
+            continue;
+        const int width = c == lastVisible ? available - used
+                                           : int(qint64(m_widths[size_t(c)]) * available / total);
+        horizontalHeader()->resizeSection(c, qMax(width, MinimumWidth));
+        used += width;
+    }
+    m_fitting = false;
+}
+
+void TGridTrinket::onSectionResized(int column, int oldSize, int newSize)
+{
+    if (m_fitting || isHiddenField(column))
+        return;
+    // Dragging a border gives to or takes from the next visible column, so the grid stays full.
+    m_fitting = true;
+    for (int next = column + 1; next < 7; ++next) {
+        if (isHiddenField(next))
+            continue;
+        const int nextSize = horizontalHeader()->sectionSize(next) - (newSize - oldSize);
+        horizontalHeader()->resizeSection(next, qMax(nextSize, MinimumWidth));
+        break;
+    }
+    m_fitting = false;
+    for (int c = 0; c < 7; ++c) {
+        if (!isHiddenField(c))
+            m_widths[size_t(c)] = horizontalHeader()->sectionSize(c);
+    }
+    fitColumns();
+}
+
+void TGridTrinket::onCurrentRowChanged(const QModelIndex& current)
+{
+    if (m_following || !current.isValid())
+        return;
+    const int row = sourceRow(current.row());
+    if (row >= 0 && m_store.isActive())
+        RunGuarded([this, row] { m_store.setCurrentRow(row); });
+}
+
+void TGridTrinket::followStore(int row)
+{
+    m_following = true;
+    const int shown = row >= 0 && row < m_model->rowCount() ? displayRow(row) : -1;
+    if (shown >= 0) {
+        const QModelIndex index = m_sort->index(shown, qMax(currentIndex().column(), 0));
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollTo(index);
+    } else {
+        selectionModel()->clearSelection();
+    }
+    m_following = false;
+}
+
+void TGridTrinket::deleteFocusedRecord()
+{
+    const QModelIndex focused = currentIndex();
+    if (!focused.isValid())
+        return;
+    const int row = sourceRow(focused.row());
+    if (row < 0)
+        return;
+    if (MessageBox(QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MessageBoxFlags::GridConfirm) != IDOK)
+        return;
+    // The grid's own deletion: no refusal and no save; the next rewrite carries it to the file.
+    m_store.setCurrentRow(row);
+    m_store.remove();
+}

@@ -1,0 +1,215 @@
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include <deque>
+#include <exception>
+
+namespace {
+
+struct SeamState
+{
+    std::deque<int> answers;
+    std::function<int(const MessageBoxSeam::Shown&)> responder;
+    bool unattended = false;
+    int unexpected = 0;
+    QList<MessageBoxSeam::Shown> shown;
+};
+
+SeamState& seam()
+{
+    static SeamState state;
+    return state;
+}
+
+int firstButton(int flags)
+{
+    switch (flags & 0x0F) {
+    case 4:   // Yes/No: never answer a question with Yes unasked
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
+
+QMessageBox::Icon iconOf(int flags)
+{
+    switch (flags & 0xF0) {
+    case 0x10:
+        return QMessageBox::Critical;
+    case 0x20:
+        return QMessageBox::Question;
+    case 0x30:
+        return QMessageBox::Warning;
+    case 0x40:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+int showRealBox(const QString& text, const QString& caption, int flags)
+{
+    QMessageBox box(iconOf(flags), caption, text, QMessageBox::NoButton, QApplication::activeWindow());
+    // Task-modal: every window of the tool is blocked while the box is up.
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (flags & 0x0F) {
+    case 1:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case 4:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    }
+    // A wait cursor set by a blocking command must not hide the box's buttons.
+    const bool waiting = QApplication::overrideCursor() != nullptr;
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    if (waiting)
+        QApplication::restoreOverrideCursor();
+    const auto* clicked = box.clickedButton();
+    switch (box.standardButton(const_cast<QAbstractButton*>(clicked))) {
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Ok:
+        return IDOK;
+    default:
+        // Closed without a button (quit request): the safe answer.
+        return (flags & 0x0F) == 4 ? IDNO : (flags & 0x0F) == 1 ? IDCANCEL : IDOK;
+    }
+}
+
+} // namespace
+
+int MessageBox(const QString& text, const QString& caption, int flags)
+{
+    SeamState& s = seam();
+    MessageBoxSeam::Shown shown{text, caption, flags, 0};
+    if (!s.answers.empty()) {
+        shown.answer = s.answers.front();
+        s.answers.pop_front();
+    } else if (s.responder) {
+        shown.answer = s.responder(shown);
+    } else if (s.unattended) {
+        shown.answer = firstButton(flags);
+        ++s.unexpected;
+    } else {
+        shown.answer = showRealBox(text, caption, flags);
+    }
+    s.shown.append(shown);
+    return shown.answer;
+}
+
+void ShowError(const QString& text)
+{
+    MessageBox(text, QStringLiteral("Ошибка"), MessageBoxFlags::Error);
+}
+
+bool AskConfirmation(const QString& text)
+{
+    return MessageBox(text, QStringLiteral("Предупреждение"), MessageBoxFlags::Confirmation) == IDYES;
+}
+
+void ShowResult(const QString& text, const QString& caption)
+{
+    MessageBox(text, caption, MessageBoxFlags::Result);
+}
+
+void ShowUncaughtError(const QString& message)
+{
+    MessageBox(WithFullStop(message), ApplicationTitle(), MessageBoxFlags::Uncaught);
+}
+
+QString ApplicationTitle()
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const int stop = name.indexOf(QLatin1Char('.'));
+    if (stop >= 0)
+        name.truncate(stop);
+    if (name.size() > 1)
+        name = name.left(1) + name.mid(1).toLower();
+    return name;
+}
+
+QString WithFullStop(const QString& message)
+{
+    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void RunGuarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowUncaughtError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowUncaughtError(QStringLiteral("Unknown error"));
+    }
+}
+
+void MessageBoxSeam::pushAnswer(int button)
+{
+    seam().answers.push_back(button);
+}
+
+void MessageBoxSeam::setResponder(std::function<int(const Shown&)> responder)
+{
+    seam().responder = std::move(responder);
+}
+
+void MessageBoxSeam::setUnattended(bool on)
+{
+    seam().unattended = on;
+}
+
+int MessageBoxSeam::unexpectedCount()
+{
+    return seam().unexpected;
+}
+
+QList<MessageBoxSeam::Shown> MessageBoxSeam::shown()
+{
+    return seam().shown;
+}
+
+QStringList MessageBoxSeam::texts()
+{
+    QStringList list;
+    for (const Shown& s : seam().shown)
+        list << s.text;
+    return list;
+}
+
+MessageBoxSeam::Shown MessageBoxSeam::last()
+{
+    return seam().shown.isEmpty() ? Shown{QString(), QString(), 0, 0} : seam().shown.back();
+}
+
+void MessageBoxSeam::clear()
+{
+    SeamState& s = seam();
+    s.answers.clear();
+    s.responder = nullptr;
+    s.unexpected = 0;
+    s.shown.clear();
+}

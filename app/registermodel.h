@@ -1,0 +1,69 @@
+#pragma once
+
+#include "record.h"
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+
+#include <vector>
+
+class RecordStore;
+
+// The register as a table for the grid, in the register's row order. Texts are decoded once
+// per row, so painting and sorting large registers stay cheap.
+class TRegisterModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    TRegisterModel(RecordStore& store, QObject* parent);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // A load fills the store record by record: follow it with one reset instead.
+    void beginBulk();
+    void endBulk();
+
+    bool lessThan(int column, int leftRow, int rightRow) const;
+    static Field fieldOf(int column) { return Field(column); }
+    static QString columnName(int column);   // "GridTrinketID_RECORD", ...
+    static QString header(int column);       // "N", "", "", "Брелок 2", ...
+
+private:
+    struct Row
+    {
+        qint32 ints[3];
+        bool null[FieldCount];
+        QString texts[4];
+    };
+    static Row decode(const Record& record);
+    void rebuild();
+    void onRowInserted(int row);
+    void onRowAboutToBeRemoved(int row);
+    void onRowRemoved(int row);
+    void onRowChanged(int row);
+
+    RecordStore& m_store;
+    std::vector<Row> m_rows;
+    bool m_bulk = false;
+    bool m_removing = false;
+};
+
+// The grid's display order; the register's own order stays as it is.
+class TRegisterSortModel final : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    TRegisterSortModel(TRegisterModel* source, QObject* parent);
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+private:
+    TRegisterModel* m_source;
+};
