@@ -1,0 +1,408 @@
+#include "controller.h"
+#include "deviceerror.h"
+#include "devicetexts.h"
+#include "journal.h"
+#include "opstexts.h"
+#include "seriallink.h"
+#include "service.h"
+#include "simulator.h"
+#include "trinket.h"
+#include "zoneparams.h"
+
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace DeviceOps;
+
+namespace {
+
+// Stands in for the main window during a wait: counts the window's life and lets a test act
+// from inside the loop, as the cancel button would.
+class ScriptedHost final : public WaitHost
+{
+public:
+    void beginWait(const QString& label) override
+    {
+        ++begun;
+        this->label = label;
+        cancel = false;
+    }
+    void pump() override
+    {
+        ++pumps;
+        QCoreApplication::processEvents();
+        if (onPump)
+            onPump(pumps);
+    }
+    bool cancelRequested() const override { return cancel; }
+    void endWait() override { ++ended; }
+
+    int begun = 0;
+    int ended = 0;
+    int pumps = 0;
+    bool cancel = false;
+    QString label;
+    std::function<void(int)> onPump;
+};
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// The message of the DeviceError the call throws; empty when it throws none.
+QString errorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const DeviceError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+// The device operations against the simulated controller on a real pseudo-terminal.
+class TestOpsDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void enrolmentReadsTheSlotBack();
+    void enrolmentRefusesAnotherReply();
+    void cancelledEnrolmentSendsCancelWait();
+    void waitEndsWhenTheLineFails();
+    void testReportsButtonAndAck();
+    void cancelledTest();
+    void splitTestReplyIsJoined();
+
+    void zoneWriteFollowsTheMap_data();
+    void zoneWriteFollowsTheMap();
+    void unknownModeWritesNothing();
+
+    void journalLengthByModel_data();
+    void journalLengthByModel();
+    void journalStopsAtTheFailedEntry();
+
+    void versionReplyChecks();
+    void runTimeAndCounterReset();
+    void dumpReadsEveryCellInOrder();
+    void dumpKeepsCompleteLinesOnFailure();
+
+private:
+    void detect(int major, int minor);
+
+    std::unique_ptr<Qm407Simulator> m_sim;
+    std::unique_ptr<SerialLink> m_link;
+    std::unique_ptr<Controller> m_controller;
+};
+
+void TestOpsDevice::init()
+{
+    m_sim = std::make_unique<Qm407Simulator>();
+    QVERIFY(m_sim->start());
+    m_link = std::make_unique<SerialLink>();
+    QString error;
+    QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
+    m_controller = std::make_unique<Controller>(*m_link);
+}
+
+void TestOpsDevice::cleanup()
+{
+    m_controller.reset();
+    m_link.reset();
+    m_sim.reset();
+}
+
+void TestOpsDevice::detect(int major, int minor)
+{
+    m_sim->setVersion(major, minor);
+    m_controller->DefineModel();
+    m_sim->clearLog();
+}
+
+void TestOpsDevice::enrolmentReadsTheSlotBack()
+{
+    detect(1, 1);
+    ScriptedHost host;
+    host.onPump = [this](int) {
+        if (m_sim->isWaiting())
+            m_sim->pressTrinket(0x1B2C33);
+    };
+    QCOMPARE(SetupTrinket(*m_controller, 2, host), 0x1B2C33u);
+    QCOMPARE(host.begun, 1);
+    QCOMPARE(host.ended, 1);
+    QCOMPARE(host.label, OpsTexts::enrolLabel());
+    // Slot 2 of a QM407 1.1 is cells 17..19, read back highest first.
+    QCOMPARE(m_sim->received(), hex("5318" "531413" "531412" "531411"));
+    QCOMPARE(m_sim->cell(17), quint8(0x33));
+}
+
+void TestOpsDevice::enrolmentRefusesAnotherReply()
+{
+    m_sim->setEnrolReply('X');
+    ScriptedHost host;
+    host.onPump = [this](int) {
+        if (m_sim->isWaiting())
+            m_sim->pressTrinket(0x000003);
+    };
+    QCOMPARE(errorOf([&] { SetupTrinket(*m_controller, 1, host); }), DeviceTexts::enrolError());
+    QCOMPARE(host.ended, 1);
+    QCOMPARE(m_sim->received(), hex("5317"));
+}
+
+void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
+{
+    ScriptedHost host;
+    host.onPump = [this, &host](int pumps) {
+        if (pumps == 3) {
+            sendCancelWait(*m_controller);
+            host.cancel = true;
+        }
+    };
+    QCOMPARE(SetupTrinket(*m_controller, 1, host), 0u);
+    QCOMPARE(host.ended, 1);
+    QCOMPARE(m_sim->received(), hex("5317" "0000"));
+    QVERIFY(!m_sim->isWaiting());
+    // The controller's answer to the cancel was taken in: nothing is left on the line.
+    QCOMPARE(m_link->read(1).data, QByteArray());
+}
+
+void TestOpsDevice::waitEndsWhenTheLineFails()
+{
+    ScriptedHost host;
+    host.onPump = [this](int pumps) {
+        if (pumps == 2)
+            m_sim->stop();
+    };
+    QCOMPARE(errorOf([&] { SetupTrinket(*m_controller, 0, host); }), DeviceTexts::portReadError());
+    QCOMPARE(host.begun, 1);
+    QCOMPARE(host.ended, 1);
+}
+
+void TestOpsDevice::testReportsButtonAndAck()
+{
+    m_sim->inject(hex("4242"));   // stale input is drained before the request
+    QTest::qWait(50);
+    ScriptedHost host;
+    host.onPump = [this](int) {
+        if (m_sim->isWaiting())
+            m_sim->pressTestButton(0x81);
+    };
+    TestOutcome outcome = TestTrinket(*m_controller, host);
+    QCOMPARE(outcome.kind, TestOutcome::Pressed);
+    QCOMPARE(outcome.buttonByte, quint8(0x81));
+    QCOMPARE(host.label, OpsTexts::testLabel());
+    QCOMPARE(m_sim->received(), hex("5312"));
+
+    host.onPump = [this](int) {
+        if (m_sim->isWaiting())
+            m_sim->pressTestButton(0x81, 'V');
+    };
+    outcome = TestTrinket(*m_controller, host);
+    QCOMPARE(outcome.kind, TestOutcome::BadReply);
+    QCOMPARE(host.ended, 2);
+}
+
+void TestOpsDevice::cancelledTest()
+{
+    ScriptedHost host;
+    host.onPump = [this, &host](int pumps) {
+        if (pumps == 2) {
+            sendCancelWait(*m_controller);
+            host.cancel = true;
+        }
+    };
+    QCOMPARE(TestTrinket(*m_controller, host).kind, TestOutcome::Cancelled);
+    QCOMPARE(m_sim->received(), hex("5312" "0000"));
+    QCOMPARE(m_link->read(2).data, QByteArray());
+}
+
+void TestOpsDevice::splitTestReplyIsJoined()
+{
+    // The two reply bytes straddle two reads; dropping the first would hang the wait.
+    ScriptedHost host;
+    host.onPump = [this, &host](int pumps) {
+        if (pumps == 2)
+            m_sim->inject(hex("03"));
+        if (pumps == 4)
+            m_sim->inject(QByteArray("U"));
+        if (pumps == 40)
+            host.cancel = true;   // a way out should the reply be lost
+    };
+    const TestOutcome outcome = TestTrinket(*m_controller, host);
+    QCOMPARE(outcome.kind, TestOutcome::Pressed);
+    QCOMPARE(outcome.buttonByte, quint8(0x03));
+}
+
+void TestOpsDevice::zoneWriteFollowsTheMap_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QByteArray>("writes");
+    // Zones 1..3 codes 1, 2, 5, delays 30, 0, 10; exit delay 30; bypass only.
+    QTest::newRow("QM407 1.0") << 1 << 0
+                               << hex("53130201" "5313031E" "53130402" "53130500" "53130605" "5313070A"
+                                      "5313081E" "53131501" "53134400" "5315");
+    QTest::newRow("QM407 1.1") << 1 << 1
+                               << hex("53130401" "5313051E" "53130602" "53130700" "53130805" "5313090A"
+                                      "53130A1E" "53131701" "53134600" "5315");
+    QTest::newRow("QM407M") << 2 << 0
+                            << hex("53130201" "5313031E" "53130402" "53130500" "53130605" "5313070A"
+                                   "53130803" "53130900" "53130A04" "53130B2C" "53130C00" "53130D00"
+                                   "53130E00" "53130F00" "5313101E" "53131D01" "53135C00" "5315");
+}
+
+void TestOpsDevice::zoneWriteFollowsTheMap()
+{
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(QByteArray, writes);
+    m_sim->setVersion(major, minor);
+    const Model model = m_controller->DefineModel();
+    m_sim->clearLog();
+    ZoneParams p;
+    p.modes = {1, 2, 5, 3, 4, 0, 0};
+    p.delays = {30, 0, 10, 0, 300, 0, 0};   // 300 goes out as its low byte, 44
+    p.closeDelay = 30;
+    p.enBypass = true;
+    writeZoneParams(*m_controller, p, zonesOf(model == Model::QM407M));
+    QCOMPARE(m_sim->received(), writes);
+    QCOMPARE(m_sim->crcRequests(), 1);
+}
+
+void TestOpsDevice::unknownModeWritesNothing()
+{
+    detect(2, 0);
+    ZoneParams p;
+    p.modes[5] = -1;
+    QCOMPARE(errorOf([&] { writeZoneParams(*m_controller, p, 7); }), OpsTexts::invalidZoneMode(6));
+    QCOMPARE(m_sim->received(), QByteArray());
+}
+
+void TestOpsDevice::journalLengthByModel_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("QM407 1.0") << 1 << 0 << 43;
+    QTest::newRow("QM407 1.1") << 1 << 1 << 43;
+    QTest::newRow("QM407M") << 3 << 5 << 37;
+}
+
+void TestOpsDevice::journalLengthByModel()
+{
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, lines);
+    detect(major, minor);
+    m_sim->setJournalEntry(0, 0x63, 1500);
+    m_sim->setJournalEntry(lines - 1, 0x1F, 59);
+    QStringList read{QStringLiteral("left from before")};
+    readJournal(*m_controller, read);
+    QCOMPARE(read.size(), lines);
+    QCOMPARE(read.first(), journalLine(0x63, 1500));
+    QCOMPARE(read.last(), journalLine(0x1F, 59));
+    QCOMPARE(read.at(1), journalLine(0, 0));
+    // Entries 0 .. length - 2 in order; the last index is never asked for.
+    QByteArray expected;
+    for (int i = 0; i < lines; ++i)
+        expected += QByteArray("\x53\x11", 2) + char(i);
+    QCOMPARE(m_sim->received(), expected);
+}
+
+void TestOpsDevice::journalStopsAtTheFailedEntry()
+{
+    Qm407Simulator::Fault silent;
+    silent.kind = Qm407Simulator::Fault::NoReply;
+    silent.afterCount = 10;
+    m_sim->setFault(0x11, silent);
+    QStringList read;
+    QCOMPARE(errorOf([&] { readJournal(*m_controller, read); }), DeviceTexts::noAnswer());
+    QCOMPARE(read.size(), 10);
+
+    m_sim->clearFaults();
+    m_link->FlushPort();
+    Qm407Simulator::Fault wrongAck;
+    wrongAck.kind = Qm407Simulator::Fault::WrongAck;
+    wrongAck.ackByte = 'u';
+    m_sim->setFault(0x11, wrongAck);
+    QCOMPARE(errorOf([&] { readJournal(*m_controller, read); }), DeviceTexts::journalReadError());
+    QCOMPARE(read.size(), 0);
+}
+
+void TestOpsDevice::versionReplyChecks()
+{
+    m_sim->setVersion(1, 2);
+    VersionReply reply = readVersion(*m_controller);
+    QVERIFY(reply.complete);
+    QCOMPARE(reply.major, 1);
+    QCOMPARE(reply.minor, 2);
+
+    Qm407Simulator::Fault shortReply;
+    shortReply.kind = Qm407Simulator::Fault::ShortReply;
+    shortReply.replyBytes = 2;
+    m_sim->setFault(0x10, shortReply);
+    QVERIFY(!readVersion(*m_controller).complete);
+    Qm407Simulator::Fault wrongAck;
+    wrongAck.kind = Qm407Simulator::Fault::WrongAck;
+    m_sim->setFault(0x10, wrongAck);
+    QVERIFY(!readVersion(*m_controller).complete);
+
+    m_link->Close();
+    QCOMPARE(errorOf([&] { readVersion(*m_controller); }), DeviceTexts::portReadError());
+}
+
+void TestOpsDevice::runTimeAndCounterReset()
+{
+    detect(1, 2);
+    m_sim->setCell(65, 0xDC);
+    m_sim->setCell(66, 0x05);
+    m_sim->setCell(67, 0x00);
+    QCOMPARE(readRunTime(*m_controller), 1500u);
+    QCOMPARE(m_sim->received(), hex("531443" "531442" "531441"));
+
+    detect(2, 1);
+    m_sim->setCounter(0xABCDEF);
+    clearCounter(*m_controller);
+    QCOMPARE(m_sim->received(), hex("53135900" "53135A00" "53135B00" "5315"));
+    QCOMPARE(m_sim->cell(89) | m_sim->cell(90) | m_sim->cell(91), 0);
+}
+
+void TestOpsDevice::dumpReadsEveryCellInOrder()
+{
+    for (int a = 0; a < 256; ++a)
+        m_sim->setCell(a, quint8(255 - a));
+    m_sim->setCell(9, 10);
+    QStringList lines;
+    dumpMemory(*m_controller, lines);
+    QCOMPARE(lines.size(), 32);
+    QCOMPARE(lines.first(), QStringLiteral("0000  FF FE FD FC FB FA F9 F8 "));
+    QCOMPARE(lines.at(1), QStringLiteral("0008  F7 0A F5 F4 F3 F2 F1 F0 "));
+    QCOMPARE(lines.last(), QStringLiteral("00F8  07 06 05 04 03 02 01 00 "));
+    QByteArray expected;
+    for (int a = 0; a < 256; ++a)
+        expected += QByteArray("\x53\x14", 2) + char(a);
+    QCOMPARE(m_sim->received(), expected);
+}
+
+void TestOpsDevice::dumpKeepsCompleteLinesOnFailure()
+{
+    Qm407Simulator::Fault wrongAck;
+    wrongAck.kind = Qm407Simulator::Fault::WrongAck;
+    wrongAck.afterCount = 100;
+    m_sim->setFault(0x14, wrongAck);
+    QStringList lines;
+    QCOMPARE(errorOf([&] { dumpMemory(*m_controller, lines); }), DeviceTexts::eepromReadError());
+    QCOMPARE(lines.size(), 12);   // cell 100 is in line 12
+    QCOMPARE(m_sim->received().size(), 101 * 3);
+}
+
+QTEST_GUILESS_MAIN(TestOpsDevice)
+#include "tst_opsdevice.moc"
