@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class QSettings;
 class QWidget;
 
 // FormStorage: keeps the installer's options, the last zone parameters, the grid's column
@@ -20,16 +23,30 @@ public:
     // Called by the form's destructor before its own shut-down steps.
     void formDestroying();
 
+    // Both throw std::runtime_error: a placement value that is no text, a store that can't be
+    // written. The event handlers show such errors through the uncaught-error display.
     void restore();
     void save(bool destroying);
 
-    // Where the store lives; tests point it at a temporary folder.
+    bool restored() const { return m_restored; }
+    bool saved() const { return m_saved; }
+
+    // Where the store lives; tests point it at a temporary folder. Empty: the system's place.
     static void setStoreDirectory(const QString& directory);
+    // The store as QSettings sees it: the registry key on Windows, an INI file elsewhere.
+    static std::unique_ptr<QSettings> openStore();
+    // The subkey holding every value, named after the main window's class.
+    static QString section() { return QStringLiteral("TFmTavro"); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void restorePlacement(QSettings& store);
+    void savePlacement(QSettings& store, bool destroying);
+    void restoreProperties(QSettings& store);
+    void saveProperties(QSettings& store);
+
     QWidget* m_form;
     bool m_restored = false;
     bool m_saved = false;
