@@ -57,9 +57,33 @@ bool SerialLink::Open(const QString& name, QString* errorText)
     port->setDataTerminalReady(true);
     port->clearError();
 
+    // With an event loop running, Qt notices a vanished device on its own and keeps reporting
+    // it, spinning the loop; a failed port is therefore released at once and stays failed
+    // until the user reopens it.
+    QSerialPort* raw = port.get();
+    QObject::connect(raw, &QSerialPort::errorOccurred, raw, [this, raw](QSerialPort::SerialPortError error) {
+        if (!isFailure(error) || m_port.get() != raw)
+            return;
+        m_broken = true;
+        QMetaObject::invokeMethod(
+            raw, [raw] { raw->close(); }, Qt::QueuedConnection);
+    });
+
     m_port = std::move(port);
     m_broken = false;
     return true;
+}
+
+bool SerialLink::isFailure(int error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::UnsupportedOperationError:   // no modem lines, e.g. on a pseudo-terminal
+        return false;
+    default:
+        return true;
+    }
 }
 
 void SerialLink::Close()
@@ -76,31 +100,29 @@ void SerialLink::Close()
 
 bool SerialLink::isOpen() const
 {
-    return m_port && m_port->isOpen();
+    return m_port != nullptr;
 }
 
 qint64 SerialLink::pendingBytes() const
 {
-    return isOpen() ? m_port->bytesAvailable() : 0;
+    return m_port && m_port->isOpen() ? m_port->bytesAvailable() : 0;
 }
 
 // Qt reports a vanished device or a failed transfer through error() while the port still
 // looks open; from then on the port is not trusted until it is reopened.
 bool SerialLink::portFailed()
 {
-    if (m_broken)
-        return true;
-    switch (m_port->error()) {
-    case QSerialPort::NoError:
-        return false;
-    case QSerialPort::TimeoutError:
-    case QSerialPort::UnsupportedOperationError:
-        m_port->clearError();
-        return false;
-    default:
-        m_broken = true;
-        return true;
+    if (!m_broken && m_port->isOpen()) {
+        const QSerialPort::SerialPortError error = m_port->error();
+        if (!isFailure(error)) {
+            m_port->clearError();
+            return false;
+        }
     }
+    m_broken = true;
+    if (m_port->isOpen())
+        m_port->close();
+    return true;
 }
 
 void SerialLink::write(const QByteArray& bytes)

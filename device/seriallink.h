@@ -21,6 +21,7 @@ public:
     bool Open(const QString& name, QString* errorText);
     // Drops DTR and closes; nothing when closed.
     void Close();
+    // The handle is open from a successful Open until Close, also while the port is broken.
     bool isOpen() const;
 
     // Writes the bytes in one call; the outcome is never examined.
@@ -54,6 +55,7 @@ public:
 
 private:
     bool portFailed();
+    static bool isFailure(int error);
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_broken = false;

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <thread>
 
@@ -59,6 +60,7 @@ private slots:
     void flushGivesUpOnALineThatNeverStops();
     void floodingPeerCannotGrowTheBuffer();
     void vanishedPeerBreaksTheLinkUntilReopened();
+    void vanishedPeerDoesNotBusyTheEventLoop();
 
 private:
     std::unique_ptr<Qm407Simulator> m_sim;
@@ -343,6 +345,22 @@ void TestSerialLink::vanishedPeerBreaksTheLinkUntilReopened()
     replacement.setCell(1, 0x11);
     m_link->write(QByteArray("S\x14\x01", 3));
     QCOMPARE(m_link->read(2).data, QByteArray("\x11U", 2));
+}
+
+void TestSerialLink::vanishedPeerDoesNotBusyTheEventLoop()
+{
+    // The tool's window keeps running its event loop after an adapter is pulled; the dead
+    // port must not keep it spinning.
+    QString error;
+    QVERIFY(m_link->Open(m_sim->slavePath(), &error));
+    m_sim->stop();
+
+    const std::clock_t before = std::clock();
+    QTest::qWait(500);
+    const double cpuMs = double(std::clock() - before) * 1000.0 / CLOCKS_PER_SEC;
+    QVERIFY2(cpuMs < 250, qPrintable(QString::number(cpuMs)));
+    QVERIFY(!m_link->read(1).ok);
+    QVERIFY(m_link->isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestSerialLink)
