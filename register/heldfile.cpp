@@ -123,9 +123,17 @@ bool HeldFile::writeAtStart(const QByteArray& bytes)
     if (!m_handle)
         return false;
     HANDLE h = static_cast<HANDLE>(m_handle);
+    // The first byte goes last, so a save cut by a crash is refused on load instead of loading
+    // as a mix of two registers.
     LARGE_INTEGER zero {};
-    return SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) && writeFull(h, bytes.constData(), DWORD(bytes.size()))
-        && FlushFileBuffers(h);
+    LARGE_INTEGER one {};
+    one.QuadPart = 1;
+    const char nul = 0;
+    if (bytes.isEmpty())
+        return FlushFileBuffers(h);
+    return SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) && writeFull(h, &nul, 1)
+        && SetFilePointerEx(h, one, nullptr, FILE_BEGIN) && writeFull(h, bytes.constData() + 1, DWORD(bytes.size() - 1))
+        && SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) && writeFull(h, bytes.constData(), 1) && FlushFileBuffers(h);
 }
 
 bool HeldFile::copyOver(const QString& source, const QString& target)
@@ -302,9 +310,16 @@ bool HeldFile::writeAtStart(const QByteArray& bytes)
 {
     if (m_fd < 0)
         return false;
-    // One call for the whole stream: a save cut short by a crash leaves either the old or the
-    // new content in the page cache, not a mix of records. A short write only continues.
-    return writeFull(m_fd, bytes.constData(), bytes.size(), 0) && flushToDisk(m_fd);
+    // A write within one page is copied in one piece, so a killed process leaves either the old
+    // or the new content. A longer write can be cut between pages, leaving the new start on
+    // the old end, which may load as a register that was never saved. So the first byte goes
+    // last: a cut save starts with 0, which no load takes for a register.
+    static const qint64 page = qMax<qint64>(512, ::sysconf(_SC_PAGESIZE));
+    if (bytes.size() <= page)
+        return writeFull(m_fd, bytes.constData(), bytes.size(), 0) && flushToDisk(m_fd);
+    const char zero = 0;
+    return writeFull(m_fd, &zero, 1, 0) && writeFull(m_fd, bytes.constData() + 1, bytes.size() - 1, 1)
+        && writeFull(m_fd, bytes.constData(), 1, 0) && flushToDisk(m_fd);
 }
 
 bool HeldFile::copyOver(const QString& source, const QString& target)
