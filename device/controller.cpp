@@ -50,8 +50,8 @@ QByteArray Controller::exchange(const QByteArray& request, int replyLength, cons
 
 int Controller::ReadByte(int address)
 {
-    const QByteArray data = exchange(frame({Prefix, CmdReadCell, address}), 2, DeviceTexts::noAnswer(),
-                                     DeviceTexts::eepromReadError());
+    const QByteArray data
+        = exchange(frame({Prefix, CmdReadCell, address}), 2, DeviceTexts::noAnswer(), DeviceTexts::eepromReadError());
     return quint8(data.at(0));
 }
 

@@ -21,9 +21,9 @@ public:
     void setMemoryMap(const MemoryMap& map) { m_map = map; }
 
     int ReadByte(int address);
-    void WriteByte(int address, int value);      // only the low 8 bits go out
+    void WriteByte(int address, int value); // only the low 8 bits go out
     int ReadTriple(int slot);
-    void WriteTriple(int slot, int value);       // only the low 24 bits go out
+    void WriteTriple(int slot, int value); // only the low 24 bits go out
     void SetCrc();
 
     // Sends ReadVersion, replaces the memory map and gives back the detected model.

@@ -40,8 +40,8 @@ QString errorText(int code)
 {
 #ifdef Q_OS_WIN
     wchar_t buffer[256] = {};
-    const DWORD len = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code), 0,
-                                     buffer, 255, nullptr);
+    const DWORD len = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code),
+                                     0, buffer, 255, nullptr);
     return QString::fromWCharArray(buffer, int(len)).trimmed();
 #else
     return QString::fromLocal8Bit(std::strerror(code));
@@ -83,7 +83,7 @@ bool lockExclusive(qintptr handle)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(handle);
-    return true;   // CreateFile's share mode 0 is exclusive already
+    return true; // CreateFile's share mode 0 is exclusive already
 #else
     return ::flock(int(handle), LOCK_EX | LOCK_NB) == 0;
 #endif

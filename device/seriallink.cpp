@@ -79,7 +79,7 @@ bool SerialLink::isFailure(int error)
     switch (error) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:
-    case QSerialPort::UnsupportedOperationError:   // no modem lines, e.g. on a pseudo-terminal
+    case QSerialPort::UnsupportedOperationError: // no modem lines, e.g. on a pseudo-terminal
         return false;
     default:
         return true;
@@ -152,10 +152,10 @@ SerialLink::ReadResult SerialLink::read(int n)
         if (left <= 0)
             break;
         if (!m_port->waitForReadyRead(int(left)) && portFailed())
-            return ReadResult{};
+            return ReadResult {};
     }
     if (portFailed())
-        return ReadResult{};
+        return ReadResult {};
     result.ok = true;
     return result;
 }

@@ -29,8 +29,8 @@ public:
 
     struct ReadResult
     {
-        bool ok = false;     // false: the read call failed (closed, broken or vanished port)
-        QByteArray data;     // up to n bytes; fewer or none when the time-out ran out
+        bool ok = false; // false: the read call failed (closed, broken or vanished port)
+        QByteArray data; // up to n bytes; fewer or none when the time-out ran out
     };
     // Reads up to n bytes, waiting at most 10 * n + 100 ms.
     ReadResult read(int n);

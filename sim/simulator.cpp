@@ -5,8 +5,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,14 +85,14 @@ struct Qm407Simulator::Impl
     std::thread thread;
     bool running = false;
     int master = -1;
-    int slave = -1;   // held open so the line never hangs up between the tool's opens
+    int slave = -1; // held open so the line never hangs up between the tool's opens
     int wakeRead = -1;
     int wakeWrite = -1;
     QString path;
 
     int major = 1;
     int minor = 0;
-    std::array<quint8, 256> memory{};
+    std::array<quint8, 256> memory {};
     std::map<int, std::pair<quint8, quint32>> journal;
     std::map<quint8, Fault> faults;
     std::map<quint8, int> requestCounts;
@@ -128,7 +128,7 @@ struct Qm407Simulator::Impl
 
     void addLog(bool fromTool, const QByteArray& bytes)
     {
-        LogEntry e{fromTool, bytes, Clock::now()};
+        LogEntry e {fromTool, bytes, Clock::now()};
         log.push_back(e);
         if (onFrame) {
             auto f = onFrame;
@@ -140,7 +140,7 @@ struct Qm407Simulator::Impl
     {
         if (bytes.isEmpty())
             return;
-        out.push_back(Out{bytes, 0, start, pacing});
+        out.push_back(Out {bytes, 0, start, pacing});
         wake();
     }
 
@@ -243,7 +243,7 @@ struct Qm407Simulator::Impl
             answer.append(char(major));
             break;
         case CmdJournal: {
-            std::pair<quint8, quint32> entry{0, 0};
+            std::pair<quint8, quint32> entry {0, 0};
             const auto it = journal.find(arg(0));
             if (it != journal.end() && arg(0) < cellMap(major, minor).journalLength)
                 entry = it->second;
@@ -268,7 +268,7 @@ struct Qm407Simulator::Impl
             beginWait(command, faultFor(command));
             return;
         default:
-            return;   // unknown commands are ignored, as the controller does
+            return; // unknown commands are ignored, as the controller does
         }
         answer.append(char(Ack));
         reply(faultFor(command), answer, now);
@@ -291,7 +291,7 @@ struct Qm407Simulator::Impl
             }
             if (rx.size() < length)
                 return;
-            frames.push_back(PendingFrame{rx.left(length), inFree});
+            frames.push_back(PendingFrame {rx.left(length), inFree});
             rx.remove(0, length);
         }
     }
@@ -375,7 +375,7 @@ struct Qm407Simulator::Impl
                 earliest(nextChatter);
 
             pollfd fds[2] = {{master, short(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {wakeRead, POLLIN, 0}};
-            timespec timeout{};
+            timespec timeout {};
             timespec* timeoutPtr = nullptr;
             if (next) {
                 const auto ns = std::max<long long>(
@@ -400,8 +400,7 @@ struct Qm407Simulator::Impl
 
             if (fds[1].revents & POLLIN) {
                 char drain[64];
-                while (::read(wakeRead, drain, sizeof drain) > 0) {
-                }
+                while (::read(wakeRead, drain, sizeof drain) > 0) { }
             }
             if (fds[0].revents & POLLIN)
                 receive(Clock::now());
@@ -442,7 +441,7 @@ bool Qm407Simulator::start()
     d->slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 
     // Raw both ways: no echo, no line editing, no translation of bytes.
-    termios tio{};
+    termios tio {};
     if (::tcgetattr(d->master, &tio) == 0) {
         ::cfmakeraw(&tio);
         ::cfsetspeed(&tio, B9600);

@@ -30,20 +30,21 @@ public:
         enum Kind
         {
             None,
-            NoReply,      // swallow the request
-            ShortReply,   // send only the first replyBytes bytes of the reply
-            WrongAck,     // replace the final 'U' by ackByte
-            Garbage,      // send replyBytes bytes of 0xAA instead of the reply
-        } kind = None;
+            NoReply, // swallow the request
+            ShortReply, // send only the first replyBytes bytes of the reply
+            WrongAck, // replace the final 'U' by ackByte
+            Garbage, // send replyBytes bytes of 0xAA instead of the reply
+        } kind
+            = None;
         int replyBytes = 0;
         quint8 ackByte = 0x00;
-        int delayMs = 0;      // wait before answering
-        int afterCount = 0;   // apply only from the (afterCount+1)-th such request on
+        int delayMs = 0; // wait before answering
+        int afterCount = 0; // apply only from the (afterCount+1)-th such request on
     };
 
     struct LogEntry
     {
-        bool fromTool;   // true: bytes the tool sent; false: bytes the simulator sent
+        bool fromTool; // true: bytes the tool sent; false: bytes the simulator sent
         QByteArray bytes;
         std::chrono::steady_clock::time_point time;
     };
@@ -61,14 +62,14 @@ public:
 
     // Firmware version as ReadVersion reports it (minor, major). Default 1.0, QM407.
     void setVersion(int major, int minor);
-    Variant variant() const;   // derived from the major version: 2 and 3 are QM407M
+    Variant variant() const; // derived from the major version: 2 and 3 are QM407M
 
     // Memory cells, all 0 at the start; the run-time counter lives in the cells of the
     // current variant's map.
     quint8 cell(int address) const;
     void setCell(int address, quint8 value);
     std::array<quint8, 256> memory() const;
-    void setCounter(quint32 minutes);   // writes the three counter cells of the current variant
+    void setCounter(quint32 minutes); // writes the three counter cells of the current variant
 
     // Journal entries: index -> (event byte, minutes). Missing entries answer 0, 0.
     void setJournalEntry(int index, quint8 event, quint32 minutes);
@@ -79,9 +80,9 @@ public:
     // while no such wait is pending is kept for the next one.
     void pressTrinket(quint32 code);
     void pressTestButton(quint8 buttonByte, quint8 ack = 'U');
-    void setEnrolReply(quint8 reply);   // default 'U'
-    bool isWaiting() const;             // an enrolment or test wait is pending
-    int waitingCommand() const;         // 0x12, 0x16..0x18 or 0 when none
+    void setEnrolReply(quint8 reply); // default 'U'
+    bool isWaiting() const; // an enrolment or test wait is pending
+    int waitingCommand() const; // 0x12, 0x16..0x18 or 0 when none
     // Blocks until a wait is pending or the time-out runs out.
     bool waitForWait(int timeoutMs);
     // Called on the simulator thread whenever a wait begins (enrolment slot 0..2, or -1 for a test).
@@ -102,8 +103,8 @@ public:
     void setOnFrame(std::function<void(const LogEntry&)> onFrame);
 
     std::vector<LogEntry> log() const;
-    QByteArray received() const;   // every byte the tool sent, in order
-    QByteArray sent() const;       // every byte the simulator sent, in order
+    QByteArray received() const; // every byte the tool sent, in order
+    QByteArray sent() const; // every byte the simulator sent, in order
     void clearLog();
     int crcRequests() const;
 

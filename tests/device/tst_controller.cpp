@@ -151,8 +151,8 @@ void TestController::failedExchangesRaiseTheirMessages_data()
     QTest::newRow("ReadByte, no reply") << quint8(0x14) << fault(Fault::NoReply) << readByte << DeviceTexts::noAnswer();
     QTest::newRow("ReadByte, one byte") << quint8(0x14) << fault(Fault::ShortReply, 1) << readByte
                                         << DeviceTexts::noAnswer();
-    QTest::newRow("ReadByte, second byte not U") << quint8(0x14) << fault(Fault::WrongAck, 0, 'u') << readByte
-                                                 << DeviceTexts::eepromReadError();
+    QTest::newRow("ReadByte, second byte not U")
+        << quint8(0x14) << fault(Fault::WrongAck, 0, 'u') << readByte << DeviceTexts::eepromReadError();
     QTest::newRow("ReadByte, garbage") << quint8(0x14) << fault(Fault::Garbage) << readByte
                                        << DeviceTexts::eepromReadError();
     QTest::newRow("WriteByte, no reply") << quint8(0x13) << fault(Fault::NoReply) << writeByte
@@ -166,8 +166,8 @@ void TestController::failedExchangesRaiseTheirMessages_data()
                                        << DeviceTexts::versionReadError();
     QTest::newRow("version, two bytes") << quint8(0x10) << fault(Fault::ShortReply, 2) << defineModel
                                         << DeviceTexts::versionReadError();
-    QTest::newRow("version, third byte not U") << quint8(0x10) << fault(Fault::WrongAck, 0, 0x01) << defineModel
-                                               << DeviceTexts::versionReadError();
+    QTest::newRow("version, third byte not U")
+        << quint8(0x10) << fault(Fault::WrongAck, 0, 0x01) << defineModel << DeviceTexts::versionReadError();
     QTest::newRow("journal, four bytes") << quint8(0x11) << fault(Fault::ShortReply, 4) << journalEntry
                                          << DeviceTexts::noAnswer();
     QTest::newRow("journal, not U") << quint8(0x11) << fault(Fault::WrongAck, 0, 0xFF) << journalEntry
@@ -279,8 +279,9 @@ void TestController::triplesUseTheCurrentMapInTheirOrder()
 
     m_sim->clearLog();
     QCOMPARE(m_controller->ReadTriple(2), 0xABCDEF);
-    QCOMPARE(toolFrames(*m_sim), QList<QByteArray>({bytes({0x53, 0x14, base + 2}), bytes({0x53, 0x14, base + 1}),
-                                                    bytes({0x53, 0x14, base})}));
+    QCOMPARE(
+        toolFrames(*m_sim),
+        QList<QByteArray>({bytes({0x53, 0x14, base + 2}), bytes({0x53, 0x14, base + 1}), bytes({0x53, 0x14, base})}));
 
     const int master = trinketBase;
     for (int i = 0; i < 3; ++i)

@@ -10,8 +10,8 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include <fcntl.h>
@@ -84,15 +84,24 @@ void TestSerialLink::namesMapToDevices_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("path");
-    QTest::newRow("first COM") << "COM1" << "/dev/ttyS0";
-    QTest::newRow("ninth COM, not in the list") << "COM9" << "/dev/ttyS8";
-    QTest::newRow("two digits, lower case") << "com12" << "/dev/ttyS11";
-    QTest::newRow("USB adapter") << "ttyUSB0" << "/dev/ttyUSB0";
-    QTest::newRow("absolute path") << "/dev/pts/7" << "/dev/pts/7";
-    QTest::newRow("relative path") << "x/ttyQ" << "x/ttyQ";
-    QTest::newRow("COM0 is no COM port") << "COM0" << "/dev/COM0";
-    QTest::newRow("COM without number") << "COM" << "/dev/COM";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("first COM") << "COM1"
+                               << "/dev/ttyS0";
+    QTest::newRow("ninth COM, not in the list") << "COM9"
+                                                << "/dev/ttyS8";
+    QTest::newRow("two digits, lower case") << "com12"
+                                            << "/dev/ttyS11";
+    QTest::newRow("USB adapter") << "ttyUSB0"
+                                 << "/dev/ttyUSB0";
+    QTest::newRow("absolute path") << "/dev/pts/7"
+                                   << "/dev/pts/7";
+    QTest::newRow("relative path") << "x/ttyQ"
+                                   << "x/ttyQ";
+    QTest::newRow("COM0 is no COM port") << "COM0"
+                                         << "/dev/COM0";
+    QTest::newRow("COM without number") << "COM"
+                                        << "/dev/COM";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestSerialLink::namesMapToDevices()
@@ -131,7 +140,7 @@ void TestSerialLink::failedOpenGivesSystemText()
 void TestSerialLink::closedPortFailsEveryRead()
 {
     QVERIFY(!m_link->read(1).ok);
-    m_link->write(QByteArray("S\x10", 2));   // must neither crash nor reach anyone
+    m_link->write(QByteArray("S\x10", 2)); // must neither crash nor reach anyone
     QCOMPARE(flushError(*m_link), DeviceTexts::portReadError());
 
     QString error;
@@ -330,7 +339,7 @@ void TestSerialLink::vanishedPeerBreaksTheLinkUntilReopened()
     QVERIFY(m_link->Open(m_sim->slavePath(), &error));
     QVERIFY(m_link->read(1).ok);
 
-    m_sim->stop();   // the adapter is pulled
+    m_sim->stop(); // the adapter is pulled
     QVERIFY(m_link->isOpen());
     QVERIFY(!m_link->read(1).ok);
     QVERIFY(m_link->isBroken());

@@ -112,7 +112,7 @@ void TestSimulator::enrolmentStoresThePressedCode()
     QFETCH(int, slot);
     QFETCH(int, firstCell);
     m_sim->setVersion(major, minor);
-    std::atomic<int> waitedSlot{-9};
+    std::atomic<int> waitedSlot {-9};
     m_sim->setOnWait([&waitedSlot](int s) { waitedSlot = s; });
 
     m_link->write(bytes({0x53, 0x16 + slot}));

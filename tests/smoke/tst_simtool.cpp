@@ -28,8 +28,8 @@ void TestSimTool::helpExplainsTheCommands()
 
 void TestSimTool::badOptionsAreRefused()
 {
-    for (const QStringList& args : {QStringList{QStringLiteral("--model"), QStringLiteral("QM999")},
-                                    QStringList{QStringLiteral("--version"), QStringLiteral("one")}}) {
+    for (const QStringList& args : {QStringList {QStringLiteral("--model"), QStringLiteral("QM999")},
+                                    QStringList {QStringLiteral("--version"), QStringLiteral("one")}}) {
         QProcess sim;
         sim.start(QStringLiteral(QM407_SIM), args);
         QVERIFY(sim.waitForFinished(10000));
@@ -40,9 +40,9 @@ void TestSimTool::badOptionsAreRefused()
 void TestSimTool::servesTheChosenModelAndTypedPresses()
 {
     QProcess sim;
-    sim.start(QStringLiteral(QM407_SIM), {QStringLiteral("--model"), QStringLiteral("QM407M"),
-                                          QStringLiteral("--version"), QStringLiteral("3.5"),
-                                          QStringLiteral("--log")});
+    sim.start(QStringLiteral(QM407_SIM),
+              {QStringLiteral("--model"), QStringLiteral("QM407M"), QStringLiteral("--version"), QStringLiteral("3.5"),
+               QStringLiteral("--log")});
     QVERIFY(sim.waitForReadyRead(10000));
     const QString path = QString::fromLocal8Bit(sim.readLine().trimmed());
     QVERIFY(path.startsWith(QLatin1Char('/')));
