@@ -188,6 +188,9 @@ void TGridTrinket::onCurrentRowChanged(const QModelIndex& current)
 
 void TGridTrinket::followStore(int row)
 {
+    // A load moves through every record; the reset at its end brings the grid up to date.
+    if (m_model->isBulk())
+        return;
     m_following = true;
     const int shown = row >= 0 && row < m_model->rowCount() ? displayRow(row) : -1;
     if (shown >= 0) {

@@ -140,7 +140,12 @@ void ShowUncaughtError(const QString& message)
 
 QString ApplicationTitle()
 {
-    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    return ApplicationTitleFor(QCoreApplication::applicationFilePath());
+}
+
+QString ApplicationTitleFor(const QString& executablePath)
+{
+    QString name = QFileInfo(executablePath).fileName();
     const int stop = name.indexOf(QLatin1Char('.'));
     if (stop >= 0)
         name.truncate(stop);

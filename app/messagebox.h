@@ -34,6 +34,7 @@ void ShowUncaughtError(const QString& message);
 
 // The executable's file name cut at its first full stop, lower case after the first character.
 QString ApplicationTitle();
+QString ApplicationTitleFor(const QString& executablePath);
 // Appends "." unless the last character's code is at most that of ".".
 QString WithFullStop(const QString& message);
 

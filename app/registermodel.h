@@ -27,6 +27,7 @@ public:
     // A load fills the store record by record: follow it with one reset instead.
     void beginBulk();
     void endBulk();
+    bool isBulk() const { return m_bulk; }
 
     bool lessThan(int column, int leftRow, int rightRow) const;
     static Field fieldOf(int column) { return Field(column); }

@@ -1,0 +1,182 @@
+#include "apptest.h"
+
+#include "auxwindow.h"
+#include "dataformat.h"
+#include "formstorage.h"
+#include "heldfile.h"
+#include "messagebox.h"
+#include "mntavro.h"
+#include "quitrequest.h"
+#include "recordstore.h"
+#include "text1251.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+int g_pending = 0;
+}
+
+namespace AppTest {
+
+Record record(qint32 id, const QByteArray& number, const QByteArray& address, qint32 trinket)
+{
+    Record r;
+    r.setInteger(Field::ID_RECORD, id);
+    r.setText(Field::PULT_NUM, number);
+    if (!address.isNull())
+        r.setText(Field::ADDRESS, address);
+    if (trinket >= 0) {
+        r.setInteger(Field::ID_TRINK, trinket);
+        r.setText(Field::CODE, "0X1X0X10X?");
+    }
+    return r;
+}
+
+QByteArray registerBytes(const std::vector<Record>& records)
+{
+    RecordStore store;
+    for (const Record& r : records)
+        store.append(r);
+    return DataFormat::write(store);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::vector<Record> recordsIn(const QString& path)
+{
+    RecordStore store;
+    const QByteArray bytes = readFile(path);
+    try {
+        DataFormat::read(store, bytes);
+    } catch (const std::exception&) {
+        // The records read before the error are what the caller compares.
+    }
+    return store.rows();
+}
+
+std::vector<qint32> idsIn(const QString& path)
+{
+    std::vector<qint32> ids;
+    for (const Record& r : recordsIn(path))
+        ids.push_back(r.asInteger(Field::ID_RECORD));
+    return ids;
+}
+
+QByteArray utf8(const char* text)
+{
+    return Text1251::fromUtf8(QByteArray(text));
+}
+
+void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+void onModal(const QString& windowName, std::function<void(TAuxWindow*)> action)
+{
+    ++g_pending;
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, windowName, action] {
+        auto* window = qobject_cast<TAuxWindow*>(QApplication::activeModalWidget());
+        if (!window || window->objectName() != windowName || !window->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        --g_pending;
+        action(window);
+    });
+    timer->start();
+}
+
+void clickWhenShown(const QString& windowName, const QString& buttonName)
+{
+    onModal(windowName, [buttonName](TAuxWindow* window) {
+        auto* button = window->findChild<QPushButton*>(buttonName);
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    });
+}
+
+bool pendingModalActions()
+{
+    return g_pending > 0;
+}
+
+WorkDir::WorkDir()
+    : m_previous(QDir::currentPath())
+{
+    QDir::setCurrent(m_dir.path());
+}
+
+WorkDir::~WorkDir()
+{
+    QDir::setCurrent(m_previous);
+}
+
+std::unique_ptr<TFmTavro> makeWindow(bool keepMessages)
+{
+    QuitRequest::reset();
+    MessageBoxSeam::clear();
+    MessageBoxSeam::setUnattended(true);
+    auto window = std::make_unique<TFmTavro>();
+    if (!keepMessages)
+        MessageBoxSeam::clear();
+    return window;
+}
+
+namespace {
+int holdFile(const QString& path)
+{
+    HeldFile file;
+    if (!file.openExisting(path)) {
+        std::puts("failed");
+        return 1;
+    }
+    std::puts("held");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    return 0;
+}
+} // namespace
+
+int run(QObject* test, int argc, char** argv)
+{
+    if (argc == 3 && QByteArray(argv[1]) == "--hold")
+        return holdFile(QString::fromLocal8Bit(argv[2]));
+
+    // Settings, the single-instance marker and the data files stay inside private folders,
+    // so parallel test programs never see each other.
+    QTemporaryDir home;
+    qputenv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral("run")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(home.filePath(QStringLiteral("run")));
+    QFile::setPermissions(home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(home.filePath(QStringLiteral("config")));
+    TFormStorage::setStoreDirectory(home.filePath(QStringLiteral("config")));
+
+    QApplication app(argc, argv);
+    return QTest::qExec(test, argc, argv);
+}
+
+} // namespace AppTest

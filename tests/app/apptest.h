@@ -1,0 +1,66 @@
+#pragma once
+
+#include "record.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TAuxWindow;
+class TFmTavro;
+
+// Shared ground for the main window tests: each window runs in its own temporary folder as
+// the current directory, with the settings store and the single-instance marker kept there too.
+namespace AppTest {
+
+Record record(qint32 id, const QByteArray& number, const QByteArray& address = QByteArray(), qint32 trinket = -1);
+QByteArray registerBytes(const std::vector<Record>& records);
+bool writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+// The records a data file holds, read as the tool reads them.
+std::vector<Record> recordsIn(const QString& path);
+std::vector<qint32> idsIn(const QString& path);
+QByteArray utf8(const char* text);   // a Windows-1251 text from UTF-8 source
+
+// Types text key by key, Cyrillic included.
+void typeText(QWidget* widget, const QString& text);
+
+// Runs `action` on the first modal auxiliary window of that name that comes up.
+void onModal(const QString& windowName, std::function<void(TAuxWindow*)> action);
+// Clicks a button once its window shows it (modal or not).
+void clickWhenShown(const QString& windowName, const QString& buttonName);
+bool pendingModalActions();
+
+// A working folder made current for one test; the previous folder is restored afterwards.
+class WorkDir final
+{
+public:
+    WorkDir();
+    ~WorkDir();
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+// Builds the main window as the program does (start-up included) and answers stray boxes
+// unattended; the message record starts empty once the window is built.
+std::unique_ptr<TFmTavro> makeWindow(bool keepMessages = false);
+
+// Runs the tests; `--hold <file>` makes this process hold a data file until stdin closes.
+int run(QObject* test, int argc, char** argv);
+
+} // namespace AppTest
+
+#define QM407_APP_TEST_MAIN(TestClass)                                                                             \
+    int main(int argc, char** argv)                                                                               \
+    {                                                                                                             \
+        TestClass test;                                                                                           \
+        return AppTest::run(&test, argc, argv);                                                                   \
+    }
