@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the reader's fuzz target with clang and runs it for a bounded time from the seed
+# corpus. Usage: run.sh BUILD_DIR [SECONDS]. New inputs go to BUILD_DIR/work, never to corpus/.
+set -euo pipefail
+src=$(cd "$(dirname "$0")" && pwd)
+build=${1:?build directory}
+seconds=${2:-60}
+cmake -S "$src" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2
+mkdir -p "$build/work"
+cd "$build"
+# The memory limit is far below the 4 GB a lying length could declare.
+exec ./fuzz_dataformat -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=2048 -timeout=10 \
+    -print_final_stats=1 work "$src/corpus"
