@@ -49,6 +49,7 @@ private slots:
     void failedOpenGivesSystemText_data();
     void failedOpenGivesSystemText();
     void closedPortFailsEveryRead();
+    void reopeningTheSamePortWorks();
     void secondOpenerInProcessFails();
     void secondOpenerInAnotherProcessFails();
     void portLockedByOtherProgramFails();
@@ -118,6 +119,8 @@ void TestSerialLink::failedOpenGivesSystemText_data()
     QTest::newRow("empty name") << "" << systemText(ENOENT);
     QTest::newRow("missing /dev name") << "ttyQM407missing" << systemText(ENOENT);
     QTest::newRow("missing path") << "/nonexistent/ttyX" << systemText(ENOENT);
+    QTest::newRow("not a serial device") << "/dev/null" << systemText(ENOTTY);
+    QTest::newRow("a directory") << "/dev" << systemText(EISDIR);
     if (!QFile::exists(QStringLiteral("/dev/ttyS8")))
         QTest::newRow("COM9 as typed") << "COM9" << systemText(ENOENT);
 }
@@ -151,6 +154,23 @@ void TestSerialLink::closedPortFailsEveryRead()
     QVERIFY(!m_link->read(3).ok);
     QCOMPARE(flushError(*m_link), DeviceTexts::portReadError());
     QVERIFY(m_sim->received().isEmpty());
+}
+
+void TestSerialLink::reopeningTheSamePortWorks()
+{
+    // Closing the port window always closes and reopens, usually with the same name.
+    QString error;
+    m_sim->setCell(2, 0x77);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
+        m_link->write(QByteArray("S\x14\x02", 3));
+        QCOMPARE(m_link->read(2).data, QByteArray("\x77U", 2));
+        m_link->Close();
+    }
+    // Open on an open link starts over instead of failing on its own lock.
+    QVERIFY(m_link->Open(m_sim->slavePath(), &error));
+    QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
+    QVERIFY(m_link->read(1).ok);
 }
 
 void TestSerialLink::secondOpenerInProcessFails()
