@@ -31,51 +31,113 @@ QString readErrorText() { return QStringLiteral("Stream read error"); }
 QString formatErrorText() { return QStringLiteral("Invalid stream format"); }
 QString valueErrorText() { return QStringLiteral("Invalid property value"); }
 
-void putLe32(QByteArray& out, quint32 v)
+// The writer fills a raw buffer: one bounds check per record instead of one per byte.
+class Writer
 {
-    const char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
-    out.append(b, 4);
-}
+public:
+    // The most one record can take: three 5-byte integers, three 32-byte and one 80-byte text
+    // of up to three UTF-8 bytes per character, tags, flags and lengths.
+    static constexpr qsizetype MaxRecord = 4 + 3 * 6 + 3 * (6 + 32 * 3) + (6 + 80 * 3);
 
-void writeInteger(QByteArray& out, qint32 v)
-{
-    if (v >= -128 && v <= 127) {
-        out.append(char(TagInt8));
-        out.append(char(v));
-    } else if (v >= -32768 && v <= 32767) {
-        out.append(char(TagInt16));
-        out.append(char(v & 0xFF));
-        out.append(char((v >> 8) & 0xFF));
-    } else {
-        out.append(char(TagInt32));
-        putLe32(out, quint32(v));
+    explicit Writer(qsizetype expected)
+    {
+        m_out.resize(qMax<qsizetype>(expected, 64));
+        m_p = m_out.data();
     }
-}
 
-void writeText(QByteArray& out, const QByteArray& text)
-{
-    bool plain = true;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            plain = false;
-            break;
+    void room(qsizetype n)
+    {
+        const qsizetype used = m_p - m_out.data();
+        if (m_out.size() - used < n) {
+            m_out.resize(qMax(m_out.size() * 2, used + n));
+            m_p = m_out.data() + used;
         }
     }
-    if (plain && text.size() <= 255) {
-        out.append(char(TagText));
-        out.append(char(text.size()));
-        out.append(text);
-    } else if (plain) {
-        out.append(char(TagLongText));
-        putLe32(out, quint32(text.size()));
-        out.append(text);
-    } else {
-        const QByteArray utf8 = Text1251::toUtf8(text);
-        out.append(char(TagUtf8Text));
-        putLe32(out, quint32(utf8.size()));
-        out.append(utf8);
+
+    void byte(unsigned char b) { *m_p++ = char(b); }
+    void bytes(const char* d, qsizetype n)
+    {
+        std::memcpy(m_p, d, size_t(n));
+        m_p += n;
     }
-}
+    void le32(quint32 v)
+    {
+        byte(v & 0xFF);
+        byte((v >> 8) & 0xFF);
+        byte((v >> 16) & 0xFF);
+        byte((v >> 24) & 0xFF);
+    }
+
+    void integer(qint32 v)
+    {
+        if (v >= -128 && v <= 127) {
+            byte(TagInt8);
+            byte(static_cast<unsigned char>(v));
+        } else if (v >= -32768 && v <= 32767) {
+            byte(TagInt16);
+            byte(v & 0xFF);
+            byte((v >> 8) & 0xFF);
+        } else {
+            byte(TagInt32);
+            le32(quint32(v));
+        }
+    }
+
+    void text(const QByteArray& t)
+    {
+        const auto* d = reinterpret_cast<const unsigned char*>(t.constData());
+        const qsizetype n = t.size();
+        const Utf8Table& u = utf8Table();
+        qsizetype utf8 = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            utf8 += u.length[d[i]];
+        if (utf8 == n) {   // every byte below 0x80
+            if (n <= 255) {
+                byte(TagText);
+                byte(static_cast<unsigned char>(n));
+            } else {
+                byte(TagLongText);
+                le32(quint32(n));
+            }
+            bytes(t.constData(), n);
+            return;
+        }
+        byte(TagUtf8Text);
+        le32(quint32(utf8));
+        for (qsizetype i = 0; i < n; ++i)
+            bytes(u.bytes[d[i]], u.length[d[i]]);
+    }
+
+    QByteArray finish()
+    {
+        m_out.truncate(m_p - m_out.data());
+        return std::move(m_out);
+    }
+
+private:
+    // UTF-8 of every Windows-1251 byte, taken from the codec once.
+    struct Utf8Table
+    {
+        char bytes[256][4] {};
+        unsigned char length[256] {};
+        Utf8Table()
+        {
+            for (int b = 0; b < 256; ++b) {
+                const QByteArray u = Text1251::toUtf8(QByteArray(1, char(b)));
+                length[b] = static_cast<unsigned char>(qMin<qsizetype>(u.size(), 3));
+                std::memcpy(bytes[b], u.constData(), length[b]);
+            }
+        }
+    };
+    static const Utf8Table& utf8Table()
+    {
+        static const Utf8Table t;
+        return t;
+    }
+
+    QByteArray m_out;
+    char* m_p = nullptr;
+};
 
 // Every read is checked against what remains; a declared length is compared with the remaining
 // bytes before anything is taken, so a lying length never allocates.
@@ -195,30 +257,31 @@ QByteArray write(const RecordStore& store)
 {
     if (!store.isActive())
         throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
-    QByteArray out;
-    out.reserve(13 + qsizetype(store.count()) * 64);
-    out.append(Signature, 4);
-    writeInteger(out, FormatVersion);
-    out.append("\x01\x00\x01\x00\x01", 5);
+    Writer out(13 + qsizetype(store.count()) * 72);
+    out.bytes(Signature, 4);
+    out.integer(FormatVersion);
+    out.bytes("\x01\x00\x01\x00\x01", 5);
     for (const Record& r : store.rows()) {
-        out.append(char(TagList));
-        writeInteger(out, 0);
+        out.room(Writer::MaxRecord);
+        out.byte(TagList);
+        out.integer(0);
         for (int i = 0; i < FieldCount; ++i) {
             const Field f = Field(i);
             if (r.isNull(f)) {
-                out.append(char(TagTrue));
+                out.byte(TagTrue);
                 continue;
             }
-            out.append(char(TagFalse));
+            out.byte(TagFalse);
             if (isIntegerField(f))
-                writeInteger(out, r.asInteger(f));
+                out.integer(r.asInteger(f));
             else
-                writeText(out, r.asText(f));
+                out.text(r.asText(f));
         }
-        out.append(char(TagEnd));
+        out.byte(TagEnd);
     }
-    out.append(char(TagEnd));
-    return out;
+    out.room(1);
+    out.byte(TagEnd);
+    return out.finish();
 }
 
 qint64 read(RecordStore& store, const char* data, qint64 size)

@@ -1,0 +1,150 @@
+// Save and load of registers of 1,000 to 100,000 records on the real disk, against a plain
+// write of the same bytes with the same flush. Each size runs in a child process so that its
+// peak memory is its own.
+#include "datafile.h"
+#include "dataformat.h"
+#include "recordstore.h"
+#include "text1251.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+qint64 peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void fill(RecordStore& store, int n)
+{
+    static const char* const streets[] = {"ул. Ленина", "пр. Мира", "ул. Садовая", "бульвар Победы", "ул. Гагарина"};
+    static const char* const latin[] = {"Lenina st.", "Mira ave.", "Sadovaya st.", "Pobedy blvd.", "Gagarina st."};
+    QRandomGenerator rng(2026);
+    for (int i = 0; i < n; ++i) {
+        Record r;
+        r.setInteger(Field::ID_RECORD, i + 1);
+        r.setText(Field::PULT_NUM, QByteArray::number(1000 + i));
+        const int s = int(rng.bounded(5));
+        const QByteArray house = QByteArray::number(1 + rng.bounded(120)) + ", " + QByteArray::number(1 + rng.bounded(300));
+        if (i % 3 == 0)
+            r.setText(Field::ADDRESS, Text1251::fromUnicode(QString::fromUtf8(streets[s])) + ", д. " + house);
+        else
+            r.setText(Field::ADDRESS, QByteArray(latin[s]) + ' ' + house);
+        if (i % 5 != 0) {   // most installations have their trinket enrolled
+            r.setInteger(Field::ID_TRINK, qint32(rng.bounded(0x1000000)));
+            QByteArray code;
+            for (int d = 0; d < 10; ++d)
+                code.append("0X?1"[rng.bounded(4)]);
+            r.setText(Field::CODE, code);
+        }
+        store.append(r);
+    }
+}
+
+template <typename F>
+double medianMs(int rounds, F&& run)
+{
+    std::vector<double> t;
+    run();   // warm-up
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        run();
+        t.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+int runSize(int n)
+{
+    const qint64 baseKb = peakKb();
+    QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/bench-register-XXXXXX"));
+    const QString data = dir.filePath(QStringLiteral("Trinket.dat"));
+    const QString plain = dir.filePath(QStringLiteral("plain.dat"));
+    QFile(data).open(QIODevice::WriteOnly);
+
+    RecordStore store;
+    DataFile file(store, data, dir.filePath(QStringLiteral("Trinket.bkd")));
+    if (file.LoadData() != 0)
+        return 2;
+    fill(store, n);
+    const int rounds = n >= 100000 ? 7 : n >= 10000 ? 21 : 51;
+
+    const QByteArray bytes = DataFormat::write(store);
+    const double mb = double(bytes.size()) / 1e6;
+    const double encode = medianMs(rounds, [&] { (void)DataFormat::write(store); });
+    const double save = medianMs(rounds, [&] { file.SaveData(); });
+
+    const int fd = ::open(QFile::encodeName(plain).constData(), O_RDWR | O_CREAT, 0644);
+    const double plainSync = medianMs(rounds, [&] {
+        if (::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size() || ::fdatasync(fd) != 0)
+            std::abort();
+    });
+    const double plainNoSync = medianMs(rounds, [&] {
+        if (::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size())
+            std::abort();
+    });
+    ::close(fd);
+
+    const double load = medianMs(rounds, [&] {
+        if (file.LoadData() != 0)
+            std::abort();
+    });
+    // Taken before the decode rounds, which hold a second register beside the first.
+    const qint64 peak = peakKb();
+    const double decode = medianMs(rounds, [&] {
+        RecordStore s;
+        DataFormat::read(s, bytes);
+    });
+    if (store.count() != n)
+        return 3;
+    std::printf("%7d %8.2f | %8.2f %7.1f | %8.2f %7.1f | %7.2f %7.2f | %8.2f %7.2f | %6.2f | %7lld %7.0f\n", n, mb, save,
+                mb / save * 1e3, load, mb / load * 1e3, encode, decode, plainSync, plainNoSync, save / plainSync,
+                static_cast<long long>(peak - baseKb), double(peak - baseKb) * 1024.0 / n);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--size"))
+        return runSize(args.at(2).toInt());
+
+    std::printf("Register save and load, median per operation; files in %s\n", qPrintable(QDir::currentPath()));
+    std::printf("%7s %8s | %8s %7s | %8s %7s | %7s %7s | %8s %7s | %6s | %7s %7s\n", "records", "MB", "save ms", "MB/s",
+                "load ms", "MB/s", "enc ms", "dec ms", "plain ms", "nosync", "ratio", "peak KB", "B/rec");
+    std::fflush(stdout);
+    for (int n : {1000, 10000, 100000}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--size"), QString::number(n)});
+        if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "size %d failed\n", n);
+            return 1;
+        }
+    }
+    std::printf("save = encode + write + flush; plain = the same bytes with pwrite + fdatasync; ratio = save / plain;\n"
+                "nosync = the plain write without its flush; peak KB = VmHWM above the child's own start.\n");
+    return 0;
+}
