@@ -202,7 +202,8 @@ void TSingleAppInstance::acceptHandOvers()
 
 void TSingleAppInstance::readHandOver(QLocalSocket* peer)
 {
-    if (peer->state() != QLocalSocket::ConnectedState || peer->bytesAvailable() < 4)
+    // A peer that gave up waiting may be gone already; what it sent still counts.
+    if (peer->bytesAvailable() < 4)
         return;
     char header[4];
     peer->peek(header, 4);

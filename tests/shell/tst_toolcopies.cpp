@@ -1,0 +1,221 @@
+#include "datafile.h"
+#include "recordstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+// Copies of the real tool started side by side, as an installer would start them: the later
+// ones end at once with exit code 0 and leave the first one's files alone.
+
+namespace {
+constexpr int Patience = 30000;
+
+// QProcess::waitForFinished answers false for a process that has already ended.
+bool ended(QProcess* process)
+{
+    return process->state() == QProcess::NotRunning || process->waitForFinished(Patience);
+}
+const QString Marker = QStringLiteral("{DE93EB52-9B04-4347-BDA5-B46D457C1F86}");
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+} // namespace
+
+class TestToolCopies final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void secondStartEndsAndLeavesTheFilesAlone();
+    void startFromAnotherFolderEndsToo();
+    void nextStartAfterTheFirstWasEnded_data();
+    void nextStartAfterTheFirstWasEnded();
+    void simultaneousStartsLeaveExactlyOne();
+
+private:
+    QProcess* start(const QString& folder);
+    bool markerHeld() const;
+    QByteArray snapshot() const;
+    void waitUntilFirst(QProcess* copy);
+    void expectQuickEnd(QProcess* copy);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_work;
+    std::vector<std::unique_ptr<QProcess>> m_copies;
+};
+
+void TestToolCopies::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    for (const char* sub : {"work", "other", "runtime", "config"})
+        QVERIFY(QDir(m_dir->path()).mkdir(QString::fromLatin1(sub)));
+    QVERIFY(QFile::setPermissions(m_dir->filePath(QStringLiteral("runtime")),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    m_work = m_dir->filePath(QStringLiteral("work"));
+
+    // A register with one record, and its backup, for the first copy to hold.
+    RecordStore records;
+    DataFile data(records, m_work + QStringLiteral("/Trinket.dat"), m_work + QStringLiteral("/Trinket.bkd"));
+    QString message;
+    QVERIFY2(data.createAnew(&message), qPrintable(message));
+    data.release();
+    QVERIFY(QFile::copy(data.dataPath(), data.backupPath()));
+}
+
+void TestToolCopies::cleanup()
+{
+    for (auto& copy : m_copies) {
+        if (copy->state() != QProcess::NotRunning) {
+            copy->kill();
+            copy->waitForFinished(Patience);
+        }
+    }
+    m_copies.clear();
+    m_dir.reset();
+}
+
+QProcess* TestToolCopies::start(const QString& folder)
+{
+    auto copy = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    copy->setProcessEnvironment(environment);
+    copy->setWorkingDirectory(folder);
+    copy->setProcessChannelMode(QProcess::ForwardedChannels);
+    copy->start(QStringLiteral(QM407_TOOL), {});
+    m_copies.push_back(std::move(copy));
+    return m_copies.back().get();
+}
+
+// Whether some process holds the marker; taking it for a moment is harmless, since a copy
+// starting meanwhile waits for it.
+bool TestToolCopies::markerHeld() const
+{
+    const QByteArray path = QFile::encodeName(m_dir->filePath(QStringLiteral("runtime/") + Marker + QStringLiteral(".lock")));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+QByteArray TestToolCopies::snapshot() const
+{
+    QByteArray all;
+    for (const QString& name : QDir(m_work).entryList(QDir::Files, QDir::Name))
+        all += name.toUtf8() + ':' + contents(m_work + QLatin1Char('/') + name).toHex() + '\n';
+    return all;
+}
+
+void TestToolCopies::waitUntilFirst(QProcess* copy)
+{
+    QVERIFY(copy->waitForStarted(Patience));
+    QTRY_VERIFY_WITH_TIMEOUT(markerHeld() || copy->state() == QProcess::NotRunning, Patience);
+    QCOMPARE(copy->state(), QProcess::Running);
+}
+
+void TestToolCopies::expectQuickEnd(QProcess* copy)
+{
+    QVERIFY(ended(copy));
+    QCOMPARE(copy->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(copy->exitCode(), 0);
+}
+
+void TestToolCopies::secondStartEndsAndLeavesTheFilesAlone()
+{
+    QProcess* first = start(m_work);
+    waitUntilFirst(first);
+    QTest::qWait(500);   // let it settle on its files
+    const QByteArray before = snapshot();
+    const QByteArray settingsBefore = contents(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini")));
+
+    expectQuickEnd(start(m_work));
+    QCOMPARE(snapshot(), before);
+    QCOMPARE(contents(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"))), settingsBefore);
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestToolCopies::startFromAnotherFolderEndsToo()
+{
+    QProcess* first = start(m_work);
+    waitUntilFirst(first);
+    const QString other = m_dir->filePath(QStringLiteral("other"));
+    expectQuickEnd(start(other));
+    // It started nothing there either: no data file of its own.
+    QVERIFY(QDir(other).entryList(QDir::Files).isEmpty());
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestToolCopies::nextStartAfterTheFirstWasEnded_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("terminated") << int(SIGTERM);
+    QTest::newRow("killed") << int(SIGKILL);
+}
+
+void TestToolCopies::nextStartAfterTheFirstWasEnded()
+{
+    QFETCH(int, signal);
+    QProcess* first = start(m_work);
+    waitUntilFirst(first);
+    ::kill(pid_t(first->processId()), signal);
+    QVERIFY(ended(first));
+
+    QProcess* next = start(m_work);
+    waitUntilFirst(next);
+    QTest::qWait(500);
+    QCOMPARE(next->state(), QProcess::Running);
+    expectQuickEnd(start(m_dir->filePath(QStringLiteral("other"))));
+}
+
+void TestToolCopies::simultaneousStartsLeaveExactlyOne()
+{
+    constexpr int Copies = 4;
+    QList<QProcess*> copies;
+    for (int i = 0; i < Copies; ++i)
+        copies << start(i % 2 ? m_work : m_dir->filePath(QStringLiteral("other")));
+    // All but one end by themselves.
+    QDeadlineTimer deadline(Patience);
+    auto running = [&copies] {
+        int count = 0;
+        for (QProcess* copy : copies)
+            count += copy->state() != QProcess::NotRunning;
+        return count;
+    };
+    while (running() > 1 && !deadline.hasExpired())
+        QTest::qWait(50);
+    QCOMPARE(running(), 1);
+    QTest::qWait(1000);
+    QCOMPARE(running(), 1);
+    QVERIFY(markerHeld());
+    for (QProcess* copy : copies) {
+        if (copy->state() == QProcess::NotRunning) {
+            QCOMPARE(copy->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(copy->exitCode(), 0);
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestToolCopies)
+#include "tst_toolcopies.moc"
