@@ -78,6 +78,9 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
 
     connect(header, &QHeaderView::sectionResized, this, &TGridTrinket::onSectionResized);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TGridTrinket::onCurrentRowChanged);
+    // A click on the row that is already shown as current still makes it current again:
+    // after a load the register sits at its end and only a move clears that.
+    connect(this, &QAbstractItemView::pressed, this, &TGridTrinket::onCurrentRowChanged);
     connect(&store, &RecordStore::currentChanged, this, &TGridTrinket::followStore);
     connect(m_sort, &QAbstractItemModel::modelReset, this, [this] { followStore(m_store.currentRow()); });
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
