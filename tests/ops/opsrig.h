@@ -1,0 +1,63 @@
+#pragma once
+
+#include "record.h"
+#include "simulator.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QObject;
+class TAuxWindow;
+class TFmTavro;
+
+// The main window as the program builds it, in a private working folder holding its data
+// file, talking to a simulated controller over a real pseudo-terminal.
+class OpsRig final
+{
+public:
+    explicit OpsRig(const std::vector<Record>& records = {});
+    ~OpsRig();
+    OpsRig(const OpsRig&) = delete;
+    OpsRig& operator=(const OpsRig&) = delete;
+
+    bool ready() const { return m_ready; }
+    TFmTavro& window() { return *m_window; }
+    QString dataPath() const;
+    QByteArray dataBytes() const;
+
+    // Runs `action` once a modal auxiliary window of that name is up (from inside its loop).
+    void onModal(const QString& windowName, std::function<void(TAuxWindow*)> action);
+    // Holds the buttons of the next trinkets, one per enrolment wait, from inside the wait
+    // loop; `during` runs on each wait first, while the wait window is up.
+    void pressTrinkets(const QList<quint32>& codes, std::function<void()> during = {});
+    void pressTestButton(quint8 buttonByte, quint8 ack = 'U');
+
+    QTemporaryDir folder;
+    Qm407Simulator sim;
+
+private:
+    // Polls from inside the window's loops; ends with the rig, so nothing outlives a test.
+    void poll(std::function<bool()> step);
+
+    QString m_previous;
+    std::unique_ptr<QObject> m_pollers;
+    std::unique_ptr<TFmTavro> m_window;
+    bool m_ready = false;
+};
+
+namespace OpsTest {
+
+Record record(qint32 id, const QByteArray& consoleNumber, qint32 trinket = 0, qint32 secondTrinket = 0);
+// The data file the tool writes for these records.
+QByteArray fileBytes(const std::vector<Record>& records);
+
+// Private settings and single-instance folders for the whole process, then the tests.
+int run(QObject* test, int argc, char** argv);
+
+} // namespace OpsTest
