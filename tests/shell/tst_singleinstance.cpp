@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,10 +51,7 @@ private slots:
     void cleanup();
 
     void secondCopyHandsOverItsCommandLineAndEnds();
-    void copiesFromOtherFoldersAndNamesExcludeEachOther();
-    void nextStartAfterTheFirstEnded_data();
-    void nextStartAfterTheFirstEnded();
-    void simultaneousStartsLeaveExactlyOne();
+    void endedFirstCopyFreesTheMarker();
     void firstCopyShrugsOffBadPeers();
     void oversizedHandOverIsRefused();
     void unsafeRuntimeFolderIsNotUsed();
@@ -146,93 +142,47 @@ void TestSingleInstance::finish(QProcess* process)
 
 void TestSingleInstance::secondCopyHandsOverItsCommandLineAndEnds()
 {
-    QProcess* first = start();
-    QCOMPARE(waitForLine(first), QByteArray("first"));
+    TSingleAppInstance guard;
+    guard.SetMarker(Marker);
+    QSignalSpy handOvers(&guard, &TSingleAppInstance::commandLineReceived);
+    guard.Loaded();
+    QVERIFY(guard.isFirstInstance());
 
-    const QStringList arguments{QStringLiteral("--port"), QStringLiteral("two words"), QStringLiteral("Пульт")};
-    QProcess* second = start(arguments);
-    QCOMPARE(waitForLine(second), QByteArray("second"));
+    // From another folder: the whole command line as one text, program path first.
+    QProcess* second = start({QStringLiteral("--port"), QStringLiteral("two words"), QStringLiteral("Пульт")},
+                             probePath(), QDir::rootPath());
+    QTRY_COMPARE_WITH_TIMEOUT(handOvers.size(), 1, Patience);
+    QCOMPARE(guard.receivedCommandLine(), (probePath() + QStringLiteral(" --port two words Пульт")).toUtf8());
     QVERIFY(ended(second));
+    QCOMPARE(second->readAllStandardOutput(), QByteArray("second\n"));
     QCOMPARE(second->exitCode(), 0);
-
-    // The whole command line as one text, program path first; the first copy merely keeps it.
-    QTRY_COMPARE_WITH_TIMEOUT(received(first).size(), 1, Patience);
-    QCOMPARE(received(first), QList<QByteArray>{(probePath() + QStringLiteral(" --port two words Пульт")).toLocal8Bit()});
-    QCOMPARE(first->state(), QProcess::Running);
-    finish(first);
 }
 
-void TestSingleInstance::copiesFromOtherFoldersAndNamesExcludeEachOther()
+void TestSingleInstance::endedFirstCopyFreesTheMarker()
 {
-    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
-    QVERIFY(QDir().mkpath(elsewhere));
-    const QString renamed = elsewhere + QStringLiteral("/another-name");
-    QVERIFY(QFile::copy(probePath(), renamed));
-    QVERIFY(QFile::setPermissions(renamed, QFile::permissions(probePath())));
-
-    QProcess* first = start({}, renamed, elsewhere);
-    QCOMPARE(waitForLine(first), QByteArray("first"));
-    QProcess* second = start({}, probePath(), QDir::rootPath());
-    QCOMPARE(waitForLine(second), QByteArray("second"));
-    QVERIFY(ended(second));
-    QCOMPARE(second->exitCode(), 0);
-    finish(first);
-}
-
-void TestSingleInstance::nextStartAfterTheFirstEnded_data()
-{
-    QTest::addColumn<bool>("crash");
-    QTest::newRow("orderly end") << false;
-    QTest::newRow("killed") << true;
-}
-
-void TestSingleInstance::nextStartAfterTheFirstEnded()
-{
-    QFETCH(bool, crash);
-    QProcess* first = start();
-    QCOMPARE(waitForLine(first), QByteArray("first"));
-    if (crash) {
-        ::kill(pid_t(first->processId()), SIGKILL);
-        QVERIFY(ended(first));
-        QCOMPARE(first->exitStatus(), QProcess::CrashExit);
-    } else {
-        finish(first);
+    QString channel;
+    {
+        TSingleAppInstance guard;
+        guard.SetMarker(Marker);
+        guard.Loaded();
+        QVERIFY(guard.isFirstInstance());
+        channel = guard.channelName();
+        QVERIFY(QFile::exists(channel));
     }
-
+    QVERIFY(!QFile::exists(channel));
     QProcess* next = start();
     QCOMPARE(waitForLine(next), QByteArray("first"));
-    // ...and it listens again: a further copy reaches it.
-    QProcess* third = start({QStringLiteral("again")});
-    QCOMPARE(waitForLine(third), QByteArray("second"));
-    QVERIFY(ended(third));
-    QTRY_COMPARE_WITH_TIMEOUT(received(next).size(), 1, Patience);
     finish(next);
-}
 
-void TestSingleInstance::simultaneousStartsLeaveExactlyOne()
-{
-    constexpr int Copies = 6;
-    QList<QProcess*> copies;
-    for (int i = 0; i < Copies; ++i)
-        copies << start({QString::number(i)});
-    int firsts = 0;
-    QProcess* survivor = nullptr;
-    for (QProcess* copy : copies) {
-        const QByteArray verdict = waitForLine(copy);
-        QVERIFY2(verdict == "first" || verdict == "second", verdict.constData());
-        if (verdict == "first") {
-            ++firsts;
-            survivor = copy;
-        } else {
-            QVERIFY(ended(copy));
-            QCOMPARE(copy->exitCode(), 0);
-        }
-    }
-    QCOMPARE(firsts, 1);
-    QCOMPARE(survivor->state(), QProcess::Running);
-    // Every loser handed its line over, none lost to the race.
-    QTRY_COMPARE_WITH_TIMEOUT(received(survivor).size(), Copies - 1, Patience);
-    finish(survivor);
+    // Switched off, a guard lets its marker go at once.
+    TSingleAppInstance guard;
+    guard.SetMarker(Marker);
+    guard.Loaded();
+    QVERIFY(guard.isFirstInstance());
+    guard.SetEnabled(false);
+    QProcess* another = start();
+    QCOMPARE(waitForLine(another), QByteArray("first"));
+    finish(another);
 }
 
 void TestSingleInstance::firstCopyShrugsOffBadPeers()
@@ -357,17 +307,19 @@ void TestSingleInstance::otherUsersNeitherReceiveNorBlock()
     // This user's copies: with no runtime folder of their own they don't fall for the other
     // user's folder, and pointed at it they don't either.
     for (const bool pointedAtIt : {false, true}) {
-        m_environment = QProcessEnvironment::systemEnvironment();
         if (pointedAtIt)
-            m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), squatted);
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(squatted));
         else
-            m_environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-        QProcess* mine = start({QStringLiteral("secret")});
-        QCOMPARE(waitForLine(mine), QByteArray("first"));
-        QProcess* mySecond = start({QStringLiteral("secret")});
-        QCOMPARE(waitForLine(mySecond), QByteArray("second"));
-        QTRY_COMPARE_WITH_TIMEOUT(received(mine).size(), 1, Patience);
-        finish(mine);
+            qunsetenv("XDG_RUNTIME_DIR");
+        m_environment = QProcessEnvironment::systemEnvironment();
+        TSingleAppInstance mine;
+        mine.SetMarker(Marker);
+        QSignalSpy handOvers(&mine, &TSingleAppInstance::commandLineReceived);
+        mine.Loaded();
+        QVERIFY(mine.isFirstInstance());
+        QVERIFY(!mine.channelName().startsWith(squatted));
+        start({QStringLiteral("secret")});
+        QTRY_COMPARE_WITH_TIMEOUT(handOvers.size(), 1, Patience);
     }
     QTest::qWait(200);
     QVERIFY(received(otherCopy.get()).isEmpty());

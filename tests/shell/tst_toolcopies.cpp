@@ -44,13 +44,13 @@ private slots:
     void cleanup();
 
     void secondStartEndsAndLeavesTheFilesAlone();
-    void startFromAnotherFolderEndsToo();
+    void startFromAnotherFolderUnderAnotherNameEndsToo();
     void nextStartAfterTheFirstWasEnded_data();
     void nextStartAfterTheFirstWasEnded();
     void simultaneousStartsLeaveExactlyOne();
 
 private:
-    QProcess* start(const QString& folder);
+    QProcess* start(const QString& folder, const QString& program = QStringLiteral(QM407_TOOL));
     bool markerHeld() const;
     QByteArray snapshot() const;
     void waitUntilFirst(QProcess* copy);
@@ -92,7 +92,7 @@ void TestToolCopies::cleanup()
     m_dir.reset();
 }
 
-QProcess* TestToolCopies::start(const QString& folder)
+QProcess* TestToolCopies::start(const QString& folder, const QString& program)
 {
     auto copy = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -102,7 +102,7 @@ QProcess* TestToolCopies::start(const QString& folder)
     copy->setProcessEnvironment(environment);
     copy->setWorkingDirectory(folder);
     copy->setProcessChannelMode(QProcess::ForwardedChannels);
-    copy->start(QStringLiteral(QM407_TOOL), {});
+    copy->start(program, {});
     m_copies.push_back(std::move(copy));
     return m_copies.back().get();
 }
@@ -156,12 +156,14 @@ void TestToolCopies::secondStartEndsAndLeavesTheFilesAlone()
     QCOMPARE(first->state(), QProcess::Running);
 }
 
-void TestToolCopies::startFromAnotherFolderEndsToo()
+void TestToolCopies::startFromAnotherFolderUnderAnotherNameEndsToo()
 {
     QProcess* first = start(m_work);
     waitUntilFirst(first);
     const QString other = m_dir->filePath(QStringLiteral("other"));
-    expectQuickEnd(start(other));
+    const QString renamed = m_dir->filePath(QStringLiteral("installer"));
+    QVERIFY(QFile::link(QStringLiteral(QM407_TOOL), renamed));
+    expectQuickEnd(start(other, renamed));
     // It started nothing there either: no data file of its own.
     QVERIFY(QDir(other).entryList(QDir::Files).isEmpty());
     QCOMPARE(first->state(), QProcess::Running);
