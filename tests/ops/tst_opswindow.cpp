@@ -118,6 +118,9 @@ private slots:
     void userEnrolmentRefusals();
     void userEnrolmentAsksFirst();
     void masterEnrolmentOverExistingMaster();
+    void enrolmentWithoutMaster();
+    void enrolmentErrorsInABox_data();
+    void enrolmentErrorsInABox();
     void cancelledEnrolment();
 
     void testReplies_data();
@@ -396,6 +399,82 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     expected[0].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected);   // the address stays
     QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+}
+
+void TestOpsWindow::enrolmentWithoutMaster()
+{
+    OpsRig rig({record(1, "101")});
+    QVERIFY(rig.ready());
+    TFmTavro& w = rig.window();
+    QCOMPARE(w.MasterCode, 0);
+    w.MTTrinkets.setCurrentRow(0);
+    rig.pressTrinkets({First});
+    click(w.BtSetTrink);
+    // No master recorded: slot 0 is written with zeros.
+    QCOMPARE(rig.sim.received(),
+             hex("5310") + writeCells(9, QByteArray(3, '\0')) + writeCells(12, QByteArray(9, char(0xFF))) + hex("5317")
+                 + readSlot(12) + Crc);
+
+    // No question without a master; the master record is added.
+    rig.pressTrinkets({Second});
+    trigger(w.NSetMaster);
+    QCOMPARE(MessageBoxSeam::shown().size(), 0);
+    QCOMPARE(w.MasterCode, Second);
+    QVERIFY(w.MTTrinkets.locate(Field::ID_RECORD, 0));
+    QCOMPARE(w.MTTrinkets.asText(Field::PULT_NUM), QByteArray("MASTER"));
+    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Second);
+    QCOMPARE(w.MTTrinkets.asText(Field::CODE), DeviceOps::TrinketCode(Second).toLatin1());
+    QCOMPARE(w.MTTrinkets.count(), 2);
+    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(w.MTTrinkets.rows()));
+    QCOMPARE(rig.sim.crcRequests(), 2);
+}
+
+void TestOpsWindow::enrolmentErrorsInABox_data()
+{
+    QTest::addColumn<bool>("master");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("user, enrolment answer") << false << 0x16 << DeviceTexts::enrolError();
+    QTest::newRow("user, detection") << false << 0x10 << DeviceTexts::versionReadError();
+    QTest::newRow("user, slot write") << false << 0x13 << DeviceTexts::eepromWriteError();
+    QTest::newRow("master, enrolment answer") << true << 0x16 << DeviceTexts::enrolError();
+    QTest::newRow("master, read back") << true << 0x14 << DeviceTexts::noAnswer();
+}
+
+void TestOpsWindow::enrolmentErrorsInABox()
+{
+    QFETCH(bool, master);
+    QFETCH(int, fault);
+    QFETCH(QString, message);
+    OpsRig rig(sampleRegister());
+    QVERIFY(rig.ready());
+    TFmTavro& w = rig.window();
+    w.MTTrinkets.setCurrentRow(1);
+    const QByteArray before = rig.dataBytes();
+    if (fault == 0x16) {
+        rig.sim.setEnrolReply('X');
+    } else {
+        Qm407Simulator::Fault f;
+        f.kind = fault == 0x13 ? Qm407Simulator::Fault::WrongAck : Qm407Simulator::Fault::NoReply;
+        rig.sim.setFault(quint8(fault), f);
+    }
+    rig.pressTrinkets({First});
+    if (master) {
+        MessageBoxSeam::pushAnswer(IDYES);
+        trigger(w.NSetMaster);
+        QCOMPARE(MessageBoxSeam::shown().size(), 2);
+        QCOMPARE(lastMessage().text, message);
+        QCOMPARE(lastMessage().flags, MessageBoxFlags::Error);
+    } else {
+        click(w.BtSetTrink);
+        verifyError(message);
+    }
+    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(rig.dataBytes(), before);
+    QCOMPARE(w.MasterCode, Master);
+    QCOMPARE(rig.sim.crcRequests(), 0);
+    QVERIFY(!w.SFSetupTrink->isVisible());
+    QVERIFY(w.ActSetTrinket->isEnabled());
 }
 
 void TestOpsWindow::cancelledEnrolment()
