@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -22,6 +23,7 @@
 
 namespace {
 int g_pending = 0;
+QList<QPointer<QTimer>> g_timers;
 }
 
 namespace AppTest {
@@ -95,6 +97,7 @@ void onModal(const QString& windowName, std::function<void(TAuxWindow*)> action)
 {
     ++g_pending;
     auto* timer = new QTimer(qApp);
+    g_timers.append(timer);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, windowName, action] {
         auto* window = qobject_cast<TAuxWindow*>(QApplication::activeModalWidget());
@@ -120,6 +123,14 @@ void clickWhenShown(const QString& windowName, const QString& buttonName)
 bool pendingModalActions()
 {
     return g_pending > 0;
+}
+
+void dropPendingModalActions()
+{
+    for (const QPointer<QTimer>& timer : g_timers)
+        delete timer.data();
+    g_timers.clear();
+    g_pending = 0;
 }
 
 WorkDir::WorkDir()

@@ -35,6 +35,7 @@ void onModal(const QString& windowName, std::function<void(TAuxWindow*)> action)
 // Clicks a button once its window shows it (modal or not).
 void clickWhenShown(const QString& windowName, const QString& buttonName);
 bool pendingModalActions();
+void dropPendingModalActions();
 
 // A working folder made current for one test; the previous folder is restored afterwards.
 class WorkDir final

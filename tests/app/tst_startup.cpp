@@ -1,0 +1,374 @@
+// Start-up, recovery, shut-down, the serial port and the quit request, with real files in a
+// temporary folder, a second process holding the data file and the simulator on a pty.
+#include "apptest.h"
+#include "messagebox.h"
+#include "gridtrinket.h"
+#include "mntavro.h"
+#include "quitrequest.h"
+#include "simulator.h"
+#include "singleappinstance.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+
+namespace {
+const QString Dat = QStringLiteral("Trinket.dat");
+const QString Bkd = QStringLiteral("Trinket.bkd");
+
+QList<MessageBoxSeam::Shown> uncaught()
+{
+    QList<MessageBoxSeam::Shown> list;
+    for (const MessageBoxSeam::Shown& s : MessageBoxSeam::shown()) {
+        if (s.flags == 0x10)
+            list << s;
+    }
+    return list;
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<AppTest::WorkDir> m_dir;
+
+    void answerRecovery(const QString& button, bool expectRestoreEnabled)
+    {
+        AppTest::onModal(QStringLiteral("SFMakeFile"), [=](TAuxWindow* window) {
+            auto* recovery = static_cast<TSFMakeFile*>(window);
+            QCOMPARE(recovery->BtRestore->isEnabled(), expectRestoreEnabled);
+            if (button == QLatin1String("close"))
+                recovery->close();
+            else
+                QTest::mouseClick(recovery->findChild<QPushButton*>(button), Qt::LeftButton);
+        });
+    }
+
+    void openPortThroughWindow(TFmTavro* window, const QString& name)
+    {
+        AppTest::onModal(QStringLiteral("SFPort"), [name](TAuxWindow* w) {
+            auto* port = static_cast<TSFPort*>(w);
+            port->CBPort->setEditText(name);
+            QTest::mouseClick(port->BtOkPort, Qt::LeftButton);
+        });
+        window->NPort->trigger();
+        QVERIFY(!AppTest::pendingModalActions());
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<AppTest::WorkDir>();
+        QuitRequest::reset();
+    }
+    void cleanup()
+    {
+        QVERIFY(!AppTest::pendingModalActions());
+        AppTest::dropPendingModalActions();
+        m_dir.reset();
+        QuitRequest::reset();
+    }
+
+    // First start: no data file, no backup. "Создать заново" gives an empty register that
+    // loads, and the orderly end makes the first backup.
+    void firstStartWithoutFiles()
+    {
+        answerRecovery(QStringLiteral("BtNew"), false);
+        auto window = AppTest::makeWindow(true);
+        QVERIFY(uncaught().isEmpty());
+        QVERIFY(!QuitRequest::requested());
+        QVERIFY(window->DataStream.isHeld());
+        QCOMPARE(window->MTTrinkets.count(), 0);
+        QCOMPARE(window->MaxRecordId(), 0);
+        QCOMPARE(window->MasterCode, 0);
+        QVERIFY(QFile::exists(Dat));
+        QVERIFY(!QFile::exists(Bkd));
+        window.reset();
+        QVERIFY(QFile::exists(Bkd));
+        QCOMPARE(AppTest::readFile(Bkd), AppTest::readFile(Dat));
+        QCOMPARE(AppTest::recordsIn(Bkd).size(), size_t(0));
+    }
+
+    void zeroLengthFileLoadsWithoutRecovery()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        bool recoveryShown = false;
+        AppTest::onModal(QStringLiteral("SFMakeFile"), [&](TAuxWindow* w) {
+            recoveryShown = true;
+            w->close();
+        });
+        auto window = AppTest::makeWindow();
+        QVERIFY(!recoveryShown);
+        AppTest::dropPendingModalActions();
+        QVERIFY(window->DataStream.isHeld());
+        QCOMPARE(window->MTTrinkets.count(), 0);
+    }
+
+    // The backup is shorter than the damaged data file: the file gets the backup's bytes at its
+    // start, keeps its own tail, and loads as the backup's register.
+    void restoreFromShorterBackup()
+    {
+        const QByteArray damaged(4000, char(0xEE));
+        const QByteArray backup = AppTest::registerBytes(
+            {AppTest::record(0, "MASTER", {}, 0x5A5A53), AppTest::record(7, "105", AppTest::utf8("ул. Мира"))});
+        QVERIFY(backup.size() < damaged.size());
+        QVERIFY(AppTest::writeFile(Dat, damaged));
+        QVERIFY(AppTest::writeFile(Bkd, backup));
+        answerRecovery(QStringLiteral("BtRestore"), true);
+        auto window = AppTest::makeWindow(true);
+        QVERIFY(uncaught().isEmpty());
+        QVERIFY(window->DataStream.isHeld());
+        QCOMPARE(window->MTTrinkets.count(), 2);
+        QCOMPARE(window->MaxRecordId(), 7);
+        QCOMPARE(window->MasterCode, 0x5A5A53);
+        const QByteArray now = AppTest::readFile(Dat);
+        QCOMPARE(now.size(), damaged.size());
+        QCOMPARE(now.left(backup.size()), backup);
+        QCOMPARE(now.mid(backup.size()), damaged.mid(backup.size()));
+        QCOMPARE(window->GridTrinket->model()->rowCount(), 2);
+    }
+
+    // Intact records at the start of a damaged file survive "Создать заново".
+    void createAnewKeepsIntactRecords()
+    {
+        const QByteArray whole = AppTest::registerBytes(
+            {AppTest::record(1, "101", QByteArray(60, 'a')), AppTest::record(2, "102", QByteArray(60, 'b')),
+             AppTest::record(3, "103", QByteArray(60, 'c'))});
+        const QByteArray damaged = whole.left(whole.size() - 40);
+        QVERIFY(AppTest::writeFile(Dat, damaged));
+        const std::vector<Record> intact = AppTest::recordsIn(Dat);
+        QVERIFY(!intact.empty());
+        QVERIFY(intact.size() < 3);
+        answerRecovery(QStringLiteral("BtNew"), false);
+        auto window = AppTest::makeWindow(true);
+        QVERIFY(uncaught().isEmpty());
+        QVERIFY(window->DataStream.isHeld());
+        QCOMPARE(window->MTTrinkets.rows(), intact);
+        QCOMPARE(AppTest::recordsIn(Dat), intact);
+        QCOMPARE(window->GridTrinket->model()->rowCount(), int(intact.size()));
+    }
+
+    // Another process holds the data file: the recovery window comes up; "Завершить" ends the
+    // program without touching the data file or the backup.
+    void dataFileHeldByAnotherProcess()
+    {
+        const QByteArray data = AppTest::registerBytes({AppTest::record(1, "105")});
+        const QByteArray backup = AppTest::registerBytes({AppTest::record(1, "104")});
+        QVERIFY(AppTest::writeFile(Dat, data));
+        QVERIFY(AppTest::writeFile(Bkd, backup));
+        QProcess holder;
+        holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), QDir::current().filePath(Dat)});
+        QVERIFY(holder.waitForReadyRead(20000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+
+        answerRecovery(QStringLiteral("BtTerminate"), true);
+        auto window = AppTest::makeWindow(true);
+        QVERIFY(QuitRequest::requested());
+        QVERIFY(MessageBoxSeam::shown().isEmpty());   // no port error: the program is ending
+        QVERIFY(!window->Port.isOpen());
+        QVERIFY(!window->DataStream.isHeld());
+        QVERIFY(!window->MTTrinkets.isActive());
+        QCOMPARE(window->MasterCode, 0);
+        window.reset();
+        QCOMPARE(AppTest::readFile(Dat), data);
+        QCOMPARE(AppTest::readFile(Bkd), backup);
+
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(20000));
+    }
+
+    // Closing the recovery window by its close box leaves the register closed: start-up skips
+    // the master lookup quietly, and register commands report the closed register.
+    void recoveryClosedByCloseBox()
+    {
+        QVERIFY(AppTest::writeFile(Bkd, AppTest::registerBytes({AppTest::record(1, "104")})));
+        const QByteArray backup = AppTest::readFile(Bkd);
+        answerRecovery(QStringLiteral("close"), true);
+        auto window = AppTest::makeWindow(true);
+        QVERIFY(!QuitRequest::requested());
+        QVERIFY(uncaught().isEmpty());
+        QVERIFY(!window->MTTrinkets.isActive());
+        QCOMPARE(window->MasterCode, 0);
+        MessageBoxSeam::clear();
+        MessageBoxSeam::setUnattended(true);
+        QTest::mouseClick(window->BtAdd, Qt::LeftButton);
+        QTest::mouseClick(window->BtEdit, Qt::LeftButton);
+        QTest::mouseClick(window->BtDel, Qt::LeftButton);
+        QCOMPARE(MessageBoxSeam::texts(),
+                 QStringList{QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset.")});
+        QVERIFY(!window->SFEditItem->isVisible());
+        window.reset();
+        QVERIFY(!QFile::exists(Dat));
+        QCOMPARE(AppTest::readFile(Bkd), backup);
+    }
+
+    void failedRepairsEndTheProgram_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("restore") << QStringLiteral("BtRestore") << QStringLiteral("Не могу восстановить файл данных");
+        QTest::newRow("create") << QStringLiteral("BtNew") << QStringLiteral("Не могу создать файл данных");
+    }
+    void failedRepairsEndTheProgram()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, message);
+        // A folder in the data file's place can be neither loaded, restored nor created.
+        QVERIFY(QDir().mkdir(Dat));
+        QVERIFY(AppTest::writeFile(Bkd, AppTest::registerBytes({AppTest::record(1, "104")})));
+        const QByteArray backup = AppTest::readFile(Bkd);
+        answerRecovery(button, true);
+        auto window = AppTest::makeWindow(true);
+        QCOMPARE(MessageBoxSeam::texts(), QStringList{message});
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
+        QVERIFY(QuitRequest::requested());
+        QVERIFY(!window->Port.isOpen());
+        window.reset();
+        QCOMPARE(AppTest::readFile(Bkd), backup);
+    }
+
+    // The grid's own Ctrl+Delete writes nothing at once; the end of the run does.
+    void shutDownWritesAndBacksUp()
+    {
+        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(0, "MASTER", {}, 0x5A5A53),
+                                                               AppTest::record(1, "105")})));
+        const QByteArray before = AppTest::readFile(Dat);
+        auto window = AppTest::makeWindow();
+        window->show();
+        QCOMPARE(window->MTTrinkets.asInteger(Field::ID_RECORD), 0);
+        MessageBoxSeam::pushAnswer(IDCANCEL);
+        QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(window->MTTrinkets.count(), 2);
+        MessageBoxSeam::pushAnswer(IDOK);
+        QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Delete record?"));
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Confirm"));
+        QCOMPARE(MessageBoxSeam::last().flags, 0x21);
+        // The master record is deleted too: the grid refuses nothing.
+        QCOMPARE(window->MTTrinkets.count(), 1);
+        QCOMPARE(AppTest::readFile(Dat), before);
+        window.reset();
+        QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32>{1});
+        QCOMPARE(AppTest::readFile(Bkd), AppTest::readFile(Dat));
+        QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
+    }
+
+    // "Выход" and Ctrl+X ask to end; a request reaching a modal window closes it with Cancel.
+    void quitRequests()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        auto window = AppTest::makeWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(window->NExit->text(), QStringLiteral("Выход(Ctr-X) "));
+        window->NExit->trigger();
+        QVERIFY(QuitRequest::requested());
+        QuitRequest::reset();
+
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window->GridTrinket, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(QuitRequest::requested());
+        QuitRequest::reset();
+
+        // Disabled during a trinket wait, Ctrl+X does nothing.
+        window->EnableControls(false);
+        QTest::keyClick(window->GridTrinket, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(!QuitRequest::requested());
+        window->EnableControls(true);
+
+        AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* w) {
+            AppTest::typeText(static_cast<TSFEditItem*>(w)->EdPNum, QStringLiteral("105"));
+            QuitRequest::request();
+        });
+        QTest::mouseClick(window->BtAdd, Qt::LeftButton);
+        QVERIFY(QuitRequest::requested());
+        QVERIFY(!window->SFEditItem->isVisible());
+        QCOMPARE(window->SFEditItem->ModalResult(), int(TAuxWindow::mrCancel));
+        QCOMPARE(window->MTTrinkets.count(), 0);
+        QuitRequest::reset();
+
+        emit window->SingleAppInstance->secondInstance();
+        QVERIFY(QuitRequest::requested());
+    }
+
+    // The port opens by the text of the port box, whatever way the port window was closed.
+    void portFollowsThePortWindow()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        Qm407Simulator sim;
+        QVERIFY(sim.start());
+        auto window = AppTest::makeWindow();
+        QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM1"));
+
+        openPortThroughWindow(window.get(), sim.slavePath());
+        QVERIFY(MessageBoxSeam::shown().isEmpty());
+        QVERIFY(window->Port.isOpen());
+
+        // Closing by the close box with the same name reopens the same port.
+        AppTest::onModal(QStringLiteral("SFPort"), [](TAuxWindow* w) { w->close(); });
+        window->NPortClick();
+        QVERIFY(window->Port.isOpen());
+
+        openPortThroughWindow(window.get(), QStringLiteral("COM99"));
+        QVERIFY(!window->Port.isOpen());
+        QCOMPARE(MessageBoxSeam::shown().size(), 1);
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
+        QVERIFY(!MessageBoxSeam::last().text.isEmpty());
+
+        MessageBoxSeam::clear();
+        MessageBoxSeam::setUnattended(true);
+        openPortThroughWindow(window.get(), QString());
+        QVERIFY(!window->Port.isOpen());
+        QCOMPARE(MessageBoxSeam::shown().size(), 1);
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+    }
+
+    // "Определить" sets the model from the controller; a failure reaches the uncaught-error
+    // display and leaves the choice alone.
+    void defineModelFromOptionsWindow()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        Qm407Simulator sim;
+        sim.setVersion(2, 0);
+        QVERIFY(sim.start());
+        auto window = AppTest::makeWindow();
+        window->Close();   // whatever COM1 is on this machine
+
+        AppTest::onModal(QStringLiteral("SFOptions"), [](TAuxWindow* w) {
+            auto* options = static_cast<TSFOptions*>(w);
+            QTest::mouseClick(options->BtDefModel, Qt::LeftButton);
+            QVERIFY(options->isVisible());
+            QTest::mouseClick(options->BtOKOpt, Qt::LeftButton);
+        });
+        window->N3->trigger();
+        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Ошибка чтения из COM порта.")});
+        QCOMPARE(MessageBoxSeam::last().flags, 0x10);
+        QCOMPARE(window->SFOptions->RGModel->ItemIndex(), 0);
+
+        MessageBoxSeam::clear();
+        MessageBoxSeam::setUnattended(true);
+        openPortThroughWindow(window.get(), sim.slavePath());
+        AppTest::onModal(QStringLiteral("SFOptions"), [](TAuxWindow* w) {
+            auto* options = static_cast<TSFOptions*>(w);
+            QTest::mouseClick(options->BtDefModel, Qt::LeftButton);
+            w->close();
+        });
+        window->N3->trigger();
+        QVERIFY(MessageBoxSeam::shown().isEmpty());
+        QCOMPARE(window->SFOptions->RGModel->ItemIndex(), 1);
+        QCOMPARE(window->Device.memoryMap(), MemoryMap::qm407m());
+        QVERIFY(sim.received().startsWith(QByteArray("\x53\x10", 2)));
+    }
+};
+
+QM407_APP_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"
