@@ -7,6 +7,7 @@
 #include "journal.h"
 #include "messagebox.h"
 #include "opstexts.h"
+#include "quitrequest.h"
 #include "service.h"
 #include "text1251.h"
 #include "trinket.h"
@@ -35,12 +36,20 @@ public:
 
     void beginWait(const QString& label) override
     {
+        m_shown = m_window.isVisible();
         m_window.CancelRequested = false;
         m_window.EnableControls(false);
         m_window.SFSetupTrink->LbSetupTrink->setText(label);
         m_window.SFSetupTrink->Show();
     }
-    void pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    void pump() override
+    {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // Nobody is left to press "Отмена" once the tool is closing: end the wait for them.
+        const bool closing = QuitRequest::requested() || (m_shown && !m_window.isVisible());
+        if (closing && !m_window.CancelRequested)
+            m_window.BtTrinkCancelClick();
+    }
     bool cancelRequested() const override { return m_window.CancelRequested; }
     void endWait() override
     {
@@ -50,6 +59,7 @@ public:
 
 private:
     TFmTavro& m_window;
+    bool m_shown = false;
 };
 
 QByteArray registerText(const QString& text)

@@ -122,6 +122,7 @@ private slots:
     void enrolmentErrorsInABox_data();
     void enrolmentErrorsInABox();
     void cancelledEnrolment();
+    void closingEndsTheWait();
 
     void testReplies_data();
     void testReplies();
@@ -506,6 +507,26 @@ void TestOpsWindow::cancelledEnrolment()
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
     QVERIFY(w.BtDel->isEnabled());
+}
+
+void TestOpsWindow::closingEndsTheWait()
+{
+    OpsRig rig(sampleRegister());
+    QVERIFY(rig.ready());
+    TFmTavro& w = rig.window();
+    w.MTTrinkets.setCurrentRow(1);
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (rig.sim.waitingCommand() == 0x17)
+            w.close();
+    });
+    closer.start();
+    click(w.BtSetTrink);
+    closer.stop();
+    QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317" "0000"));
+    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QVERIFY(!w.SFSetupTrink->isVisible());
 }
 
 void TestOpsWindow::testReplies_data()
