@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
 
 using Fixtures::readFile;
 using Fixtures::writeFile;
