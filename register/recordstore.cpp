@@ -28,7 +28,7 @@ void RecordStore::requireEditing() const
         throw RegisterError(QStringLiteral("MTTrinkets: Dataset not in edit or insert mode"));
 }
 
-// Moving away from a pending record stores it first, as the table engine does.
+// Moving away from a pending record stores it, so no navigation drops an edit unnoticed.
 void RecordStore::browseMode()
 {
     if (m_state != State::Browse)
@@ -158,7 +158,7 @@ void RecordStore::edit()
     if (m_state != State::Browse)
         return;
     if (m_current < 0) {
-        // Editing an empty register starts a new record, as the table engine does.
+        // An empty register has nothing to change: editing it begins a new record.
         insert();
         return;
     }
