@@ -217,6 +217,7 @@ void TFmTavro::NSetParamClick()
 
 void TFmTavro::BtWrParamsClick()
 {
+    std::optional<TWaitCursor> busy(std::in_place);
     Port.FlushPort();
     DefineModel();
     DeviceOps::ZoneParams params;
@@ -233,6 +234,7 @@ void TFmTavro::BtWrParamsClick()
 
     const int zones = DeviceOps::zonesOf(SFOptions->RGModel->ItemIndex() == int(Model::QM407M));
     if (const int zone = DeviceOps::invalidZone(params, zones)) {
+        busy.reset();
         ShowError(OpsTexts::invalidZoneMode(zone));
         return;
     }

@@ -72,9 +72,9 @@ void report(const char* name, std::vector<double> times, double limit)
 {
     std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
-    std::printf("%-8s limit %.3f s   best %.3f s (ratio %.3f)   median %.3f s (ratio %.3f)   worst %.3f s (ratio %.3f)\n",
-                name, limit, times.front(), times.front() / limit, median, median / limit, times.back(),
-                times.back() / limit);
+    std::printf(
+        "%-8s limit %.3f s   best %.3f s (ratio %.3f)   median %.3f s (ratio %.3f)   worst %.3f s (ratio %.3f)\n", name,
+        limit, times.front(), times.front() / limit, median, median / limit, times.back(), times.back() / limit);
 }
 
 } // namespace

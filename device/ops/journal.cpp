@@ -49,8 +49,8 @@ void readJournal(Controller& controller, QStringList& lines)
     lines.clear();
     const int entries = controller.memoryMap().JournalLength - 1;
     for (int i = 0; i < entries; ++i) {
-        const QByteArray data = controller.exchange(frame({0x53, 0x11, i}), 5, DeviceTexts::noAnswer(),
-                                                    DeviceTexts::journalReadError());
+        const QByteArray data
+            = controller.exchange(frame({0x53, 0x11, i}), 5, DeviceTexts::noAnswer(), DeviceTexts::journalReadError());
         const auto byte = [&data](int k) { return quint32(quint8(data.at(k))); };
         lines.append(journalLine(quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)));
     }

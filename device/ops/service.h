@@ -10,7 +10,7 @@ namespace DeviceOps {
 
 struct VersionReply
 {
-    bool complete = false;   // three bytes ending in 'U'
+    bool complete = false; // three bytes ending in 'U'
     int minor = 0;
     int major = 0;
 };

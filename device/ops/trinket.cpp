@@ -11,53 +11,53 @@ namespace DeviceOps {
 
 namespace {
 
-// Ends the wait window's life on every way out of a wait, a thrown error included.
-class WaitScope final
-{
-public:
-    WaitScope(WaitHost& host, const QString& label)
-        : m_host(host)
+    // Ends the wait window's life on every way out of a wait, a thrown error included.
+    class WaitScope final
     {
-        m_host.beginWait(label);
-    }
-    ~WaitScope() { m_host.endWait(); }
-    WaitScope(const WaitScope&) = delete;
-    WaitScope& operator=(const WaitScope&) = delete;
-
-private:
-    WaitHost& m_host;
-};
-
-struct WaitReply
-{
-    bool cancelled = false;
-    QByteArray bytes;
-};
-
-// Reads until the whole reply has come or the installer cancels. The controller answers only
-// once a button is pressed, so there is no time limit; the window stays live between reads.
-// A reply split over two reads is joined rather than dropped, so it cannot be lost.
-WaitReply waitForReply(SerialLink& link, int replyLength, const QString& label, WaitHost& host)
-{
-    WaitScope scope(host, label);
-    WaitReply reply;
-    for (;;) {
-        host.pump();
-        const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()));
-        if (!r.ok)
-            throw DeviceError(DeviceTexts::portReadError());
-        reply.bytes += r.data;
-        if (reply.bytes.size() >= replyLength)
-            break;
-        if (host.cancelRequested()) {
-            // The controller's answer to the cancel frame; whatever it is, the wait is over.
-            link.read(replyLength);
-            break;
+    public:
+        WaitScope(WaitHost& host, const QString& label)
+            : m_host(host)
+        {
+            m_host.beginWait(label);
         }
+        ~WaitScope() { m_host.endWait(); }
+        WaitScope(const WaitScope&) = delete;
+        WaitScope& operator=(const WaitScope&) = delete;
+
+    private:
+        WaitHost& m_host;
+    };
+
+    struct WaitReply
+    {
+        bool cancelled = false;
+        QByteArray bytes;
+    };
+
+    // Reads until the whole reply has come or the installer cancels. The controller answers only
+    // once a button is pressed, so there is no time limit; the window stays live between reads.
+    // A reply split over two reads is joined rather than dropped, so it cannot be lost.
+    WaitReply waitForReply(SerialLink& link, int replyLength, const QString& label, WaitHost& host)
+    {
+        WaitScope scope(host, label);
+        WaitReply reply;
+        for (;;) {
+            host.pump();
+            const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()));
+            if (!r.ok)
+                throw DeviceError(DeviceTexts::portReadError());
+            reply.bytes += r.data;
+            if (reply.bytes.size() >= replyLength)
+                break;
+            if (host.cancelRequested()) {
+                // The controller's answer to the cancel frame; whatever it is, the wait is over.
+                link.read(replyLength);
+                break;
+            }
+        }
+        reply.cancelled = host.cancelRequested();
+        return reply;
     }
-    reply.cancelled = host.cancelRequested();
-    return reply;
-}
 
 } // namespace
 

@@ -41,9 +41,10 @@ struct TestOutcome
     enum Kind
     {
         Cancelled,
-        BadReply,   // the reply did not end in 'U'
+        BadReply, // the reply did not end in 'U'
         Pressed,
-    } kind = Cancelled;
+    } kind
+        = Cancelled;
     quint8 buttonByte = 0;
 };
 

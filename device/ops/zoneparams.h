@@ -19,11 +19,11 @@ int zoneModeCode(const QString& text);
 // The values of the parameters window at the moment of writing.
 struct ZoneParams
 {
-    std::array<int, ZoneCount> modes{};    // codes 0..5; -1 for a box that names no mode
-    std::array<int, ZoneCount> delays{};   // only the low 8 bits reach the controller
+    std::array<int, ZoneCount> modes {}; // codes 0..5; -1 for a box that names no mode
+    std::array<int, ZoneCount> delays {}; // only the low 8 bits reach the controller
     int closeDelay = 0;
     bool enBypass = false;
-    bool disExtCode = false;   // the caller passes it only when the box is enabled
+    bool disExtCode = false; // the caller passes it only when the box is enabled
     bool autoClose = false;
     bool indicOnlyAlarm = false;
     bool noMat = false;

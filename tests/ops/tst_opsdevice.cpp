@@ -140,7 +140,11 @@ void TestOpsDevice::enrolmentReadsTheSlotBack()
     QCOMPARE(host.ended, 1);
     QCOMPARE(host.label, OpsTexts::enrolLabel());
     // Slot 2 of a QM407 1.1 is cells 17..19, read back highest first.
-    QCOMPARE(m_sim->received(), hex("5318" "531413" "531412" "531411"));
+    QCOMPARE(m_sim->received(),
+             hex("5318"
+                 "531413"
+                 "531412"
+                 "531411"));
     QCOMPARE(m_sim->cell(17), quint8(0x33));
 }
 
@@ -168,7 +172,9 @@ void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
     };
     QCOMPARE(SetupTrinket(*m_controller, 1, host), 0u);
     QCOMPARE(host.ended, 1);
-    QCOMPARE(m_sim->received(), hex("5317" "0000"));
+    QCOMPARE(m_sim->received(),
+             hex("5317"
+                 "0000"));
     QVERIFY(!m_sim->isWaiting());
     // The controller's answer to the cancel was taken in: nothing is left on the line.
     QCOMPARE(m_link->read(1).data, QByteArray());
@@ -188,7 +194,7 @@ void TestOpsDevice::waitEndsWhenTheLineFails()
 
 void TestOpsDevice::testReportsButtonAndAck()
 {
-    m_sim->inject(hex("4242"));   // stale input is drained before the request
+    m_sim->inject(hex("4242")); // stale input is drained before the request
     QTest::qWait(50);
     ScriptedHost host;
     host.onPump = [this](int) {
@@ -220,7 +226,9 @@ void TestOpsDevice::cancelledTest()
         }
     };
     QCOMPARE(TestTrinket(*m_controller, host).kind, TestOutcome::Cancelled);
-    QCOMPARE(m_sim->received(), hex("5312" "0000"));
+    QCOMPARE(m_sim->received(),
+             hex("5312"
+                 "0000"));
     QCOMPARE(m_link->read(2).data, QByteArray());
 }
 
@@ -234,7 +242,7 @@ void TestOpsDevice::splitTestReplyIsJoined()
         if (pumps == 4)
             m_sim->inject(QByteArray("U"));
         if (pumps == 40)
-            host.cancel = true;   // a way out should the reply be lost
+            host.cancel = true; // a way out should the reply be lost
     };
     const TestOutcome outcome = TestTrinket(*m_controller, host);
     QCOMPARE(outcome.kind, TestOutcome::Pressed);
@@ -248,15 +256,46 @@ void TestOpsDevice::zoneWriteFollowsTheMap_data()
     QTest::addColumn<QByteArray>("writes");
     // Zones 1..3 codes 1, 2, 5, delays 30, 0, 10; exit delay 30; bypass only.
     QTest::newRow("QM407 1.0") << 1 << 0
-                               << hex("53130201" "5313031E" "53130402" "53130500" "53130605" "5313070A"
-                                      "5313081E" "53131501" "53134400" "5315");
+                               << hex("53130201"
+                                      "5313031E"
+                                      "53130402"
+                                      "53130500"
+                                      "53130605"
+                                      "5313070A"
+                                      "5313081E"
+                                      "53131501"
+                                      "53134400"
+                                      "5315");
     QTest::newRow("QM407 1.1") << 1 << 1
-                               << hex("53130401" "5313051E" "53130602" "53130700" "53130805" "5313090A"
-                                      "53130A1E" "53131701" "53134600" "5315");
+                               << hex("53130401"
+                                      "5313051E"
+                                      "53130602"
+                                      "53130700"
+                                      "53130805"
+                                      "5313090A"
+                                      "53130A1E"
+                                      "53131701"
+                                      "53134600"
+                                      "5315");
     QTest::newRow("QM407M") << 2 << 0
-                            << hex("53130201" "5313031E" "53130402" "53130500" "53130605" "5313070A"
-                                   "53130803" "53130900" "53130A04" "53130B2C" "53130C00" "53130D00"
-                                   "53130E00" "53130F00" "5313101E" "53131D01" "53135C00" "5315");
+                            << hex("53130201"
+                                   "5313031E"
+                                   "53130402"
+                                   "53130500"
+                                   "53130605"
+                                   "5313070A"
+                                   "53130803"
+                                   "53130900"
+                                   "53130A04"
+                                   "53130B2C"
+                                   "53130C00"
+                                   "53130D00"
+                                   "53130E00"
+                                   "53130F00"
+                                   "5313101E"
+                                   "53131D01"
+                                   "53135C00"
+                                   "5315");
 }
 
 void TestOpsDevice::zoneWriteFollowsTheMap()
@@ -269,7 +308,7 @@ void TestOpsDevice::zoneWriteFollowsTheMap()
     m_sim->clearLog();
     ZoneParams p;
     p.modes = {1, 2, 5, 3, 4, 0, 0};
-    p.delays = {30, 0, 10, 0, 300, 0, 0};   // 300 goes out as its low byte, 44
+    p.delays = {30, 0, 10, 0, 300, 0, 0}; // 300 goes out as its low byte, 44
     p.closeDelay = 30;
     p.enBypass = true;
     writeZoneParams(*m_controller, p, zonesOf(model == Model::QM407M));
@@ -304,7 +343,7 @@ void TestOpsDevice::journalLengthByModel()
     detect(major, minor);
     m_sim->setJournalEntry(0, 0x63, 1500);
     m_sim->setJournalEntry(lines - 1, 0x1F, 59);
-    QStringList read{QStringLiteral("left from before")};
+    QStringList read {QStringLiteral("left from before")};
     readJournal(*m_controller, read);
     QCOMPARE(read.size(), lines);
     QCOMPARE(read.first(), journalLine(0x63, 1500));
@@ -366,12 +405,19 @@ void TestOpsDevice::runTimeAndCounterReset()
     m_sim->setCell(66, 0x05);
     m_sim->setCell(67, 0x00);
     QCOMPARE(readRunTime(*m_controller), 1500u);
-    QCOMPARE(m_sim->received(), hex("531443" "531442" "531441"));
+    QCOMPARE(m_sim->received(),
+             hex("531443"
+                 "531442"
+                 "531441"));
 
     detect(2, 1);
     m_sim->setCounter(0xABCDEF);
     clearCounter(*m_controller);
-    QCOMPARE(m_sim->received(), hex("53135900" "53135A00" "53135B00" "5315"));
+    QCOMPARE(m_sim->received(),
+             hex("53135900"
+                 "53135A00"
+                 "53135B00"
+                 "5315"));
     QCOMPARE(m_sim->cell(89) | m_sim->cell(90) | m_sim->cell(91), 0);
 }
 
@@ -400,7 +446,7 @@ void TestOpsDevice::dumpKeepsCompleteLinesOnFailure()
     m_sim->setFault(0x14, wrongAck);
     QStringList lines;
     QCOMPARE(errorOf([&] { dumpMemory(*m_controller, lines); }), DeviceTexts::eepromReadError());
-    QCOMPARE(lines.size(), 12);   // cell 100 is in line 12
+    QCOMPARE(lines.size(), 12); // cell 100 is in line 12
     QCOMPARE(m_sim->received().size(), 101 * 3);
 }
 

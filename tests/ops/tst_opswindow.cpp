@@ -24,7 +24,7 @@ using OpsTest::record;
 namespace {
 
 constexpr qint32 Master = 0x0AB123;
-constexpr qint32 Taken = 0x1B2C33;   // the first trinket of console 102
+constexpr qint32 Taken = 0x1B2C33; // the first trinket of console 102
 constexpr qint32 First = 0x3C5A93;
 constexpr qint32 Second = 0x2D4E63;
 
@@ -80,7 +80,7 @@ void trigger(QAction* action)
 
 MessageBoxSeam::Shown lastMessage()
 {
-    return MessageBoxSeam::shown().isEmpty() ? MessageBoxSeam::Shown{} : MessageBoxSeam::last();
+    return MessageBoxSeam::shown().isEmpty() ? MessageBoxSeam::Shown {} : MessageBoxSeam::last();
 }
 
 void verifyError(const QString& text)
@@ -143,7 +143,12 @@ void TestOpsWindow::parameterWrite_data()
     QTest::addColumn<int>("minor");
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<int>("model");
-    const QByteArray zones13 = hex("01" "1E" "02" "00" "05" "0A");
+    const QByteArray zones13 = hex("01"
+                                   "1E"
+                                   "02"
+                                   "00"
+                                   "05"
+                                   "0A");
     QTest::newRow("QM407 1.0") << 1 << 0
                                << hex("5310") + writeCells(2, zones13) + writeCells(8, hex("1E"))
             + writeCells(21, hex("01")) + writeCells(68, hex("00")) + Crc
@@ -276,7 +281,7 @@ void TestOpsWindow::userEnrolmentOneTrinket()
     std::vector<Record> expected = sampleRegister();
     expected[1].setInteger(Field::ID_TRINK, First);
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);   // the second trinket is kept in one-trinket mode
+    QCOMPARE(w.MTTrinkets.rows(), expected); // the second trinket is kept in one-trinket mode
     QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
 }
 
@@ -310,10 +315,10 @@ void TestOpsWindow::userEnrolmentRefusals_data()
     QTest::addColumn<QList<quint32>>("presses");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("currentId");
-    QTest::newRow("one, taken") << 1 << QList<quint32>{Taken} << OpsTexts::duplicateCode() << 2;
-    QTest::newRow("two, second taken") << 2 << QList<quint32>{First, Taken} << OpsTexts::duplicateCode() << 2;
-    QTest::newRow("one, button 2") << 1 << QList<quint32>{First + 2} << OpsTexts::notButtonOne() << 1;
-    QTest::newRow("two, second button 2") << 2 << QList<quint32>{First, Second + 1} << OpsTexts::notButtonOne() << 1;
+    QTest::newRow("one, taken") << 1 << QList<quint32> {Taken} << OpsTexts::duplicateCode() << 2;
+    QTest::newRow("two, second taken") << 2 << QList<quint32> {First, Taken} << OpsTexts::duplicateCode() << 2;
+    QTest::newRow("one, button 2") << 1 << QList<quint32> {First + 2} << OpsTexts::notButtonOne() << 1;
+    QTest::newRow("two, second button 2") << 2 << QList<quint32> {First, Second + 1} << OpsTexts::notButtonOne() << 1;
 }
 
 void TestOpsWindow::userEnrolmentRefusals()
@@ -391,14 +396,17 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     MessageBoxSeam::pushAnswer(IDYES);
     rig.pressTrinkets({First});
     trigger(w.NSetMaster);
-    QCOMPARE(MessageBoxSeam::texts(), QStringList{OpsTexts::masterExistsQuestion()});
+    QCOMPARE(MessageBoxSeam::texts(), QStringList {OpsTexts::masterExistsQuestion()});
     // A QM407M keeps slot 0 in cells 17..19.
-    QCOMPARE(rig.sim.received(), hex("5310" "5316") + readSlot(17) + Crc);
+    QCOMPARE(rig.sim.received(),
+             hex("5310"
+                 "5316")
+                 + readSlot(17) + Crc);
     QCOMPARE(w.MasterCode, First);
     std::vector<Record> expected = sampleRegister();
     expected[0].setInteger(Field::ID_TRINK, First);
     expected[0].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);   // the address stays
+    QCOMPARE(w.MTTrinkets.rows(), expected); // the address stays
     QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
 }
 
@@ -499,7 +507,10 @@ void TestOpsWindow::cancelledEnrolment()
     canceller.stop();
 
     QVERIFY(cancelled);
-    QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317" "0000"));
+    QCOMPARE(rig.sim.received(),
+             userEnrolmentStart()
+                 + hex("5317"
+                       "0000"));
     QVERIFY(!rig.sim.isWaiting());
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
     QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
@@ -524,7 +535,10 @@ void TestOpsWindow::closingEndsTheWait()
     closer.start();
     click(w.BtSetTrink);
     closer.stop();
-    QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317" "0000"));
+    QCOMPARE(rig.sim.received(),
+             userEnrolmentStart()
+                 + hex("5317"
+                       "0000"));
     QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
     QVERIFY(!w.SFSetupTrink->isVisible());
 }
@@ -578,7 +592,9 @@ void TestOpsWindow::cancelledTest()
     click(w.BtTestTrinket);
     canceller.stop();
     QVERIFY(cancelled);
-    QCOMPARE(rig.sim.received(), hex("5312" "0000"));
+    QCOMPARE(rig.sim.received(),
+             hex("5312"
+                 "0000"));
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActTestTrinket->isEnabled());
@@ -608,7 +624,9 @@ void TestOpsWindow::journal()
     QCOMPARE(lines.last(), DeviceOps::journalLine(0x1F, 0xFFFFFF));
     QCOMPARE(copied, lines.join(QLatin1Char('\n')));
     QVERIFY(w.SFJournal->MmJournal->isReadOnly());
-    QCOMPARE(rig.sim.received().left(5), hex("5310" "531100"));
+    QCOMPARE(rig.sim.received().left(5),
+             hex("5310"
+                 "531100"));
     QCOMPARE(rig.sim.received().size(), 2 + 43 * 3);
     QVERIFY(!QApplication::overrideCursor());
 }
@@ -662,7 +680,7 @@ void TestOpsWindow::dump()
     QByteArray reads;
     for (int a = 0; a < 256; ++a)
         reads += QByteArray("\x53\x14", 2) + char(a);
-    QCOMPARE(rig.sim.received(), reads);   // no detection
+    QCOMPARE(rig.sim.received(), reads); // no detection
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
 }
 
@@ -679,20 +697,32 @@ void TestOpsWindow::versionAndRunTime()
     QCOMPARE(lastMessage().text, QStringLiteral("QM407 версии 1.2\nУстройство проработало 1дн 1ч 0мин"));
     QCOMPARE(lastMessage().caption, QStringLiteral("Версия"));
     QCOMPARE(lastMessage().flags, MessageBoxFlags::Result);
-    QCOMPARE(rig.sim.received(), hex("5310" "5310" "531443" "531442" "531441"));
+    QCOMPARE(rig.sim.received(),
+             hex("5310"
+                 "5310"
+                 "531443"
+                 "531442"
+                 "531441"));
 
     // 1.1 has no run-time line; a QM407M reads its counter at 89..91.
     rig.sim.clearLog();
     rig.sim.setVersion(1, 1);
     trigger(w.NVersion);
     QCOMPARE(lastMessage().text, QStringLiteral("QM407 версии 1.1"));
-    QCOMPARE(rig.sim.received(), hex("5310" "5310"));
+    QCOMPARE(rig.sim.received(),
+             hex("5310"
+                 "5310"));
     rig.sim.clearLog();
     rig.sim.setVersion(2, 0);
     rig.sim.setCounter(59);
     trigger(w.NVersion);
     QCOMPARE(lastMessage().text, QStringLiteral("QM407 версии 2.0\nУстройство проработало 0дн 0ч 59мин"));
-    QCOMPARE(rig.sim.received(), hex("5310" "5310" "53145B" "53145A" "531459"));
+    QCOMPARE(rig.sim.received(),
+             hex("5310"
+                 "5310"
+                 "53145B"
+                 "53145A"
+                 "531459"));
     QCOMPARE(w.SFOptions->RGModel->ItemIndex(), 1);
     QCOMPARE(MessageBoxSeam::shown().size(), 3);
 }
@@ -708,7 +738,7 @@ void TestOpsWindow::versionFailures()
     rig.sim.setFault(0x10, shortReply);
     trigger(w.NVersion);
     verifyError(DeviceTexts::versionReadError());
-    QCOMPARE(rig.sim.received(), hex("5310"));   // no detection, no counter
+    QCOMPARE(rig.sim.received(), hex("5310")); // no detection, no counter
 
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
@@ -718,7 +748,9 @@ void TestOpsWindow::versionFailures()
     trigger(w.NVersion);
     QCOMPARE(MessageBoxSeam::shown().size(), 1);
     verifyUncaught(DeviceTexts::unknownVersion());
-    QCOMPARE(rig.sim.received(), hex("5310" "5310"));
+    QCOMPARE(rig.sim.received(),
+             hex("5310"
+                 "5310"));
 }
 
 void TestOpsWindow::counterReset()
