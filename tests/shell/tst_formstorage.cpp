@@ -111,6 +111,7 @@ private slots:
     void placementOfAnotherTypeIsReported();
     void unwritableStoreIsReportedAndShutDownGoesOn();
     void handWrittenFileIsRead();
+    void typedPortSurvivesARestart();
     void storedPortIsUsedOnlyAfterThePortWindow();
 
 private:
@@ -488,6 +489,26 @@ void TestFormStorage::handWrittenFileIsRead()
     QCOMPARE(window->SFParams->OpDelay5->value(), 17);
     QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM5"));
     QVERIFY(window->SFParams->EnBypass->isChecked());
+}
+
+void TestFormStorage::typedPortSurvivesARestart()
+{
+    {
+        auto window = showWindow();
+        window->SFPort->CBPort->setCurrentIndex(2);   // "COM3" chosen from the list...
+        window->SFPort->CBPort->setEditText(QStringLiteral("/dev/ttyUSB1"));   // ...then a name typed over it
+    }
+    QCOMPARE(stored().value(QStringLiteral("CBPort_ItemIndex")), QStringLiteral("-1"));
+    {
+        auto window = showWindow();
+        QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("/dev/ttyUSB1"));
+        window->SFPort->CBPort->setCurrentIndex(3);
+    }
+    QCOMPARE(stored().value(QStringLiteral("CBPort_Text")), QStringLiteral("COM4"));
+    QCOMPARE(stored().value(QStringLiteral("CBPort_ItemIndex")), QStringLiteral("3"));
+    auto window = showWindow();
+    QCOMPARE(window->SFPort->CBPort->currentIndex(), 3);
+    QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM4"));
 }
 
 void TestFormStorage::storedPortIsUsedOnlyAfterThePortWindow()

@@ -54,6 +54,7 @@ private slots:
     void endedFirstCopyFreesTheMarker();
     void firstCopyShrugsOffBadPeers();
     void oversizedHandOverIsRefused();
+    void unresponsiveFirstCopyDoesNotHoldTheSecond();
     void unsafeRuntimeFolderIsNotUsed();
     void otherUsersNeitherReceiveNorBlock();
     void markerWithBackslashIsRefused();
@@ -258,6 +259,19 @@ void TestSingleInstance::oversizedHandOverIsRefused()
     QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, Patience);
     QCOMPARE(handOvers.size(), 0);
     QVERIFY(guard.receivedCommandLine().isEmpty());
+}
+
+void TestSingleInstance::unresponsiveFirstCopyDoesNotHoldTheSecond()
+{
+    TSingleAppInstance guard;
+    guard.SetMarker(Marker);
+    guard.Loaded();
+    QVERIFY(guard.isFirstInstance());
+    // This process handles no events while it waits: as a first copy stuck in a long operation.
+    QProcess* second = start();
+    QVERIFY(second->waitForFinished(Patience * 2));
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(second->readAllStandardOutput(), QByteArray("second\n"));
 }
 
 void TestSingleInstance::unsafeRuntimeFolderIsNotUsed()

@@ -144,15 +144,22 @@ void TestToolCopies::expectQuickEnd(QProcess* copy)
 
 void TestToolCopies::secondStartEndsAndLeavesTheFilesAlone()
 {
+    const QString settings = m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"));
+    QVERIFY(QDir().mkpath(QFileInfo(settings).path()));
+    QFile store(settings);
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write("[TFmTavro]\nFormVersion=0\nOpDelay1_Value=12\n");
+    store.close();
+
     QProcess* first = start(m_work);
     waitUntilFirst(first);
     QTest::qWait(500);   // let it settle on its files
     const QByteArray before = snapshot();
-    const QByteArray settingsBefore = contents(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini")));
+    const QByteArray settingsBefore = contents(settings);
 
     expectQuickEnd(start(m_work));
     QCOMPARE(snapshot(), before);
-    QCOMPARE(contents(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"))), settingsBefore);
+    QCOMPARE(contents(settings), settingsBefore);
     QCOMPARE(first->state(), QProcess::Running);
 }
 
