@@ -75,24 +75,18 @@ private slots:
     void cleanup();
 
     void enrolmentReadsTheSlotBack();
-    void enrolmentRefusesAnotherReply();
     void cancelledEnrolmentSendsCancelWait();
     void waitEndsWhenTheLineFails();
     void testReportsButtonAndAck();
     void cancelledTest();
     void splitTestReplyIsJoined();
 
-    void zoneWriteFollowsTheMap_data();
-    void zoneWriteFollowsTheMap();
     void unknownModeWritesNothing();
 
     void journalLengthByModel_data();
     void journalLengthByModel();
     void journalStopsAtTheFailedEntry();
 
-    void versionReplyChecks();
-    void runTimeAndCounterReset();
-    void dumpReadsEveryCellInOrder();
     void dumpKeepsCompleteLinesOnFailure();
 
 private:
@@ -148,18 +142,6 @@ void TestOpsDevice::enrolmentReadsTheSlotBack()
     QCOMPARE(m_sim->cell(17), quint8(0x33));
 }
 
-void TestOpsDevice::enrolmentRefusesAnotherReply()
-{
-    m_sim->setEnrolReply('X');
-    ScriptedHost host;
-    host.onPump = [this](int) {
-        if (m_sim->isWaiting())
-            m_sim->pressTrinket(0x000003);
-    };
-    QCOMPARE(errorOf([&] { SetupTrinket(*m_controller, 1, host); }), DeviceTexts::enrolError());
-    QCOMPARE(host.ended, 1);
-    QCOMPARE(m_sim->received(), hex("5317"));
-}
 
 void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
 {
@@ -249,72 +231,7 @@ void TestOpsDevice::splitTestReplyIsJoined()
     QCOMPARE(outcome.buttonByte, quint8(0x03));
 }
 
-void TestOpsDevice::zoneWriteFollowsTheMap_data()
-{
-    QTest::addColumn<int>("major");
-    QTest::addColumn<int>("minor");
-    QTest::addColumn<QByteArray>("writes");
-    // Zones 1..3 codes 1, 2, 5, delays 30, 0, 10; exit delay 30; bypass only.
-    QTest::newRow("QM407 1.0") << 1 << 0
-                               << hex("53130201"
-                                      "5313031E"
-                                      "53130402"
-                                      "53130500"
-                                      "53130605"
-                                      "5313070A"
-                                      "5313081E"
-                                      "53131501"
-                                      "53134400"
-                                      "5315");
-    QTest::newRow("QM407 1.1") << 1 << 1
-                               << hex("53130401"
-                                      "5313051E"
-                                      "53130602"
-                                      "53130700"
-                                      "53130805"
-                                      "5313090A"
-                                      "53130A1E"
-                                      "53131701"
-                                      "53134600"
-                                      "5315");
-    QTest::newRow("QM407M") << 2 << 0
-                            << hex("53130201"
-                                   "5313031E"
-                                   "53130402"
-                                   "53130500"
-                                   "53130605"
-                                   "5313070A"
-                                   "53130803"
-                                   "53130900"
-                                   "53130A04"
-                                   "53130B2C"
-                                   "53130C00"
-                                   "53130D00"
-                                   "53130E00"
-                                   "53130F00"
-                                   "5313101E"
-                                   "53131D01"
-                                   "53135C00"
-                                   "5315");
-}
 
-void TestOpsDevice::zoneWriteFollowsTheMap()
-{
-    QFETCH(int, major);
-    QFETCH(int, minor);
-    QFETCH(QByteArray, writes);
-    m_sim->setVersion(major, minor);
-    const Model model = m_controller->DefineModel();
-    m_sim->clearLog();
-    ZoneParams p;
-    p.modes = {1, 2, 5, 3, 4, 0, 0};
-    p.delays = {30, 0, 10, 0, 300, 0, 0}; // 300 goes out as its low byte, 44
-    p.closeDelay = 30;
-    p.enBypass = true;
-    writeZoneParams(*m_controller, p, zonesOf(model == Model::QM407M));
-    QCOMPARE(m_sim->received(), writes);
-    QCOMPARE(m_sim->crcRequests(), 1);
-}
 
 void TestOpsDevice::unknownModeWritesNothing()
 {
@@ -376,67 +293,8 @@ void TestOpsDevice::journalStopsAtTheFailedEntry()
     QCOMPARE(read.size(), 0);
 }
 
-void TestOpsDevice::versionReplyChecks()
-{
-    m_sim->setVersion(1, 2);
-    VersionReply reply = readVersion(*m_controller);
-    QVERIFY(reply.complete);
-    QCOMPARE(reply.major, 1);
-    QCOMPARE(reply.minor, 2);
 
-    Qm407Simulator::Fault shortReply;
-    shortReply.kind = Qm407Simulator::Fault::ShortReply;
-    shortReply.replyBytes = 2;
-    m_sim->setFault(0x10, shortReply);
-    QVERIFY(!readVersion(*m_controller).complete);
-    Qm407Simulator::Fault wrongAck;
-    wrongAck.kind = Qm407Simulator::Fault::WrongAck;
-    m_sim->setFault(0x10, wrongAck);
-    QVERIFY(!readVersion(*m_controller).complete);
 
-    m_link->Close();
-    QCOMPARE(errorOf([&] { readVersion(*m_controller); }), DeviceTexts::portReadError());
-}
-
-void TestOpsDevice::runTimeAndCounterReset()
-{
-    detect(1, 2);
-    m_sim->setCell(65, 0xDC);
-    m_sim->setCell(66, 0x05);
-    m_sim->setCell(67, 0x00);
-    QCOMPARE(readRunTime(*m_controller), 1500u);
-    QCOMPARE(m_sim->received(),
-             hex("531443"
-                 "531442"
-                 "531441"));
-
-    detect(2, 1);
-    m_sim->setCounter(0xABCDEF);
-    clearCounter(*m_controller);
-    QCOMPARE(m_sim->received(),
-             hex("53135900"
-                 "53135A00"
-                 "53135B00"
-                 "5315"));
-    QCOMPARE(m_sim->cell(89) | m_sim->cell(90) | m_sim->cell(91), 0);
-}
-
-void TestOpsDevice::dumpReadsEveryCellInOrder()
-{
-    for (int a = 0; a < 256; ++a)
-        m_sim->setCell(a, quint8(255 - a));
-    m_sim->setCell(9, 10);
-    QStringList lines;
-    dumpMemory(*m_controller, lines);
-    QCOMPARE(lines.size(), 32);
-    QCOMPARE(lines.first(), QStringLiteral("0000  FF FE FD FC FB FA F9 F8 "));
-    QCOMPARE(lines.at(1), QStringLiteral("0008  F7 0A F5 F4 F3 F2 F1 F0 "));
-    QCOMPARE(lines.last(), QStringLiteral("00F8  07 06 05 04 03 02 01 00 "));
-    QByteArray expected;
-    for (int a = 0; a < 256; ++a)
-        expected += QByteArray("\x53\x14", 2) + char(a);
-    QCOMPARE(m_sim->received(), expected);
-}
 
 void TestOpsDevice::dumpKeepsCompleteLinesOnFailure()
 {
