@@ -87,11 +87,7 @@ public:
     {
         const auto* d = reinterpret_cast<const unsigned char*>(t.constData());
         const qsizetype n = t.size();
-        const Utf8Table& u = utf8Table();
-        qsizetype utf8 = 0;
-        for (qsizetype i = 0; i < n; ++i)
-            utf8 += u.length[d[i]];
-        if (utf8 == n) {   // every byte below 0x80
+        if (isPlain(d, n)) {
             if (n <= 255) {
                 byte(TagText);
                 byte(static_cast<unsigned char>(n));
@@ -102,6 +98,10 @@ public:
             bytes(t.constData(), n);
             return;
         }
+        const Utf8Table& u = utf8Table();
+        qsizetype utf8 = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            utf8 += u.length[d[i]];
         byte(TagUtf8Text);
         le32(quint32(utf8));
         for (qsizetype i = 0; i < n; ++i)
@@ -115,6 +115,21 @@ public:
     }
 
 private:
+    // Every byte below 0x80, checked eight at a time.
+    static bool isPlain(const unsigned char* d, qsizetype n)
+    {
+        quint64 high = 0;
+        qsizetype i = 0;
+        for (; i + 8 <= n; i += 8) {
+            quint64 w;
+            std::memcpy(&w, d + i, 8);
+            high |= w;
+        }
+        for (; i < n; ++i)
+            high |= d[i];
+        return (high & 0x8080808080808080ULL) == 0;
+    }
+
     // UTF-8 of every Windows-1251 byte, taken from the codec once.
     struct Utf8Table
     {
