@@ -209,12 +209,15 @@ void TSingleAppInstance::readHandOver(QLocalSocket* peer)
     peer->peek(header, 4);
     const quint32 length = qFromBigEndian<quint32>(header);
     if (length == 0 || length > quint32(MaxCommandLine) + 1) {
+        disconnect(peer, &QLocalSocket::readyRead, this, nullptr);
         peer->abort();
         peer->deleteLater();
         return;
     }
     if (peer->bytesAvailable() < 4 + qint64(length))
         return;
+    // One hand-over per connection; whatever follows it is ignored.
+    disconnect(peer, &QLocalSocket::readyRead, this, nullptr);
     peer->skip(4);
     QByteArray text = peer->read(length);
     if (text.endsWith('\0'))
