@@ -77,6 +77,9 @@ int TFmTavro::SetupTrinket(int slot)
 
 void TFmTavro::BtTrinkCancelClick()
 {
+    // One cancel frame per wait: a second would reach a controller that no longer waits.
+    if (CancelRequested)
+        return;
     DeviceOps::sendCancelWait(Device);
     CancelRequested = true;
 }
@@ -235,6 +238,8 @@ void TFmTavro::BtWrParamsClick()
     const int zones = DeviceOps::zonesOf(SFOptions->RGModel->ItemIndex() == int(Model::QM407M));
     if (const int zone = DeviceOps::invalidZone(params, zones)) {
         busy.reset();
+        // The window stays open for the installer to pick a mode.
+        SFParams->SetModalResult(TAuxWindow::mrNone);
         ShowError(OpsTexts::invalidZoneMode(zone));
         return;
     }

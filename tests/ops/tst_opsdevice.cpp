@@ -142,7 +142,6 @@ void TestOpsDevice::enrolmentReadsTheSlotBack()
     QCOMPARE(m_sim->cell(17), quint8(0x33));
 }
 
-
 void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
 {
     ScriptedHost host;
@@ -231,8 +230,6 @@ void TestOpsDevice::splitTestReplyIsJoined()
     QCOMPARE(outcome.buttonByte, quint8(0x03));
 }
 
-
-
 void TestOpsDevice::unknownModeWritesNothing()
 {
     detect(2, 0);
@@ -292,9 +289,6 @@ void TestOpsDevice::journalStopsAtTheFailedEntry()
     QCOMPARE(errorOf([&] { readJournal(*m_controller, read); }), DeviceTexts::journalReadError());
     QCOMPARE(read.size(), 0);
 }
-
-
-
 
 void TestOpsDevice::dumpKeepsCompleteLinesOnFailure()
 {
