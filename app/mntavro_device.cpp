@@ -112,8 +112,9 @@ void TFmTavro::NSetMasterClick()
         MTTrinkets.setInteger(Field::ID_TRINK, code);
         MTTrinkets.setText(Field::CODE, registerText(DeviceOps::TrinketCode(quint32(code))));
         MTTrinkets.post();
-        SaveData();
+        // Follows the register at once, so a failed save cannot leave the two disagreeing.
         MasterCode = code;
+        SaveData();
         Device.SetCrc();
     } catch (const DeviceError& e) {
         ShowError(e.message());
