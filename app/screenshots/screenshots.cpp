@@ -57,6 +57,10 @@ bool save(QWidget* window, const QString& folder, const QString& name)
 
 int main(int argc, char* argv[])
 {
+    // The tool's settings and single-instance marker stay in a private folder, never the user's.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     TApplication app(argc, argv);
     const QString folder = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
     QDir().mkpath(folder);
