@@ -39,8 +39,10 @@ void QuitRequest::request()
             return;
         closeModalWindows();
         // Outside the main loop a quit would only be remembered by the next loop to start.
+        // exit(), not quit(): quit() also closes the windows, which queues a second quit that
+        // a later loop (an error box of the shut-down) would take and end at once.
         if (g_inMainLoop)
-            QCoreApplication::quit();
+            QCoreApplication::exit(0);
     });
 }
 

@@ -10,6 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using AppTest::utf8;
 
 class TestRegisterEditing : public QObject
@@ -283,6 +286,39 @@ private slots:
         MessageBoxSeam::pushAnswer(IDNO);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
+    }
+
+    // A data file that can't grow: the add's save fails, the uncaught-error display shows it,
+    // the record stays in memory and the program goes on. At shut-down the failed final write
+    // leaves the old backup alone.
+    void failedSaveIsReported()
+    {
+        start({AppTest::record(1, "105")});
+        QVERIFY(AppTest::writeFile(QStringLiteral("Trinket.bkd"), QByteArray("old backup")));
+        const QByteArray before = dataFile();
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit original{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
+        rlimit capped = original;
+        capped.rlim_cur = rlim_t(before.size());
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+
+        answerEditWindow(QStringLiteral("ул. Садовая, 8"), QStringLiteral("106"));
+        QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
+        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Stream write error.")});
+        QCOMPARE(MessageBoxSeam::last().flags, 0x10);
+        QCOMPARE(m_window->MTTrinkets.count(), 2);
+        QVERIFY(m_window->BtAdd->isEnabled());
+
+        MessageBoxSeam::clear();
+        MessageBoxSeam::setUnattended(true);
+        m_window.reset();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
+        // The settings store, saving first, can't write either.
+        QCOMPARE(MessageBoxSeam::texts(), (QStringList{QStringLiteral("Failed to create key TFmTavro."),
+                                                       QStringLiteral("Stream write error.")}));
+        QCOMPARE(AppTest::readFile(QStringLiteral("Trinket.bkd")), QByteArray("old backup"));
+        MessageBoxSeam::clear();
     }
 
     // Double click on a row edits that record; keys move through the grid.

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 const QString Dat = QStringLiteral("Trinket.dat");
@@ -297,6 +298,53 @@ private slots:
 
         emit window->SingleAppInstance->secondInstance();
         QVERIFY(QuitRequest::requested());
+    }
+
+    // The real message loop: it ends on "Выход", on the close box, and on a quit request that
+    // arrives while a modal window is up; a quit asked before the loop keeps it from starting.
+    void mainLoop()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        auto window = AppTest::makeWindow();
+        window->show();
+        // After the loop, windows of the shut-down (an error box of the final write) must still
+        // come up: nothing of the quit may be left over for the next loop.
+        const auto laterWindowsStillShow = [&] {
+            QCoreApplication::processEvents();
+            AppTest::onModal(QStringLiteral("SFPort"), [](TAuxWindow* w) { w->close(); });
+            return window->SFPort->ShowModal() == TAuxWindow::mrCancel;
+        };
+
+        QTimer::singleShot(0, window.get(), [&] { window->NExit->trigger(); });
+        QCOMPARE(QuitRequest::exec(), 0);
+        QuitRequest::reset();
+        QVERIFY(laterWindowsStillShow());
+
+        window->show();
+        QTimer::singleShot(0, window.get(), [&] { window->close(); });
+        QCOMPARE(QuitRequest::exec(), 0);
+        QVERIFY(!QuitRequest::requested());
+        QVERIFY(laterWindowsStillShow());
+
+        window->show();
+        AppTest::onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow*) {
+            emit window->SingleAppInstance->secondInstance();
+        });
+        QTimer::singleShot(0, window.get(), [&] { QTest::mouseClick(window->BtAdd, Qt::LeftButton); });
+        QCOMPARE(QuitRequest::exec(), 0);
+        QVERIFY(!window->SFEditItem->isVisible());
+        QCOMPARE(window->MTTrinkets.count(), 0);
+        QuitRequest::reset();
+        QVERIFY(laterWindowsStillShow());
+        QuitRequest::request();
+
+        bool ran = false;
+        QTimer::singleShot(0, window.get(), [&] { ran = true; });
+        QCOMPARE(QuitRequest::exec(), 0);
+        QVERIFY(!ran);
+        QuitRequest::reset();
+        QCoreApplication::processEvents();
+        QVERIFY(ran);
     }
 
     // The port opens by the text of the port box, whatever way the port window was closed.
