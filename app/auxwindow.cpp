@@ -42,8 +42,7 @@ Qt::WindowFlags flagsFor(TAuxWindow::Frame frame)
 
 } // namespace
 
-TAuxWindow::TAuxWindow(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize,
-                       Frame frame)
+TAuxWindow::TAuxWindow(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize, Frame frame)
     : QDialog(mainWindow, flagsFor(frame))
     , m_mainWindow(mainWindow)
 {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
-#include <QCheckBox>
 #include <QSize>
 #include <QStringList>
 
@@ -28,9 +28,9 @@ public:
     };
     enum class Frame
     {
-        Fixed,       // dialog frame, close box only
-        Resizable,   // sizing frame, minimize, maximize and close boxes
-        Bare,        // no title, no boxes, above every other window
+        Fixed, // dialog frame, close box only
+        Resizable, // sizing frame, minimize, maximize and close boxes
+        Bare, // no title, no boxes, above every other window
     };
 
     TAuxWindow(QWidget* mainWindow, const QString& name, const QString& caption, QSize clientSize, Frame frame);
@@ -38,8 +38,8 @@ public:
     // Modal showing: the modal result (1 OK, 2 Cancel, or what a handler set last), or 0 at
     // once when the window is already on the screen.
     int ShowModal();
-    void Show();   // without modality; nothing during a modal showing
-    void Hide();   // nothing during a modal showing
+    void Show(); // without modality; nothing during a modal showing
+    void Hide(); // nothing during a modal showing
     // During a modal showing a non-zero value closes the window once the running click
     // handler returns (at once outside a handler); 0 keeps it open.
     void SetModalResult(int value);
@@ -63,7 +63,7 @@ public:
     static QFont microsoftSansFont();
 
 public slots:
-    void reject() override;   // close box: Cancel, no handler
+    void reject() override; // close box: Cancel, no handler
     void done(int result) override;
 
 protected:

@@ -12,8 +12,7 @@
 
 namespace {
 
-template <class W>
-W* place(W* widget, const QString& name, int x, int y, int w, int h)
+template <class W> W* place(W* widget, const QString& name, int x, int y, int w, int h)
 {
     widget->setObjectName(name);
     widget->setGeometry(x, y, w, h);
@@ -120,8 +119,9 @@ TSFOptions::TSFOptions(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFOptions"), QStringLiteral("Опции"), QSize(289, 126), Frame::Fixed)
 {
     BtOKOpt = button(this, QStringLiteral("BtOKOpt"), QStringLiteral("Закрыть"), 168, 94, 81, 25);
-    RGModel = place(new TRadioGroup(QStringLiteral("Модель"), {QStringLiteral("QM407"), QStringLiteral("QM407M")}, this),
-                    QStringLiteral("RGModel"), 16, 16, 105, 65);
+    RGModel
+        = place(new TRadioGroup(QStringLiteral("Модель"), {QStringLiteral("QM407"), QStringLiteral("QM407M")}, this),
+                QStringLiteral("RGModel"), 16, 16, 105, 65);
     RGNumTrink = place(new TRadioGroup(QStringLiteral("Количество брелков"),
                                        {QStringLiteral("Мастер + 1"), QStringLiteral("Мастер + 2")}, this),
                        QStringLiteral("RGNumTrink"), 136, 16, 137, 65);
@@ -130,8 +130,8 @@ TSFOptions::TSFOptions(QWidget* mainWindow)
     RGNumTrink->setItemIndex(0);
     makeOkKind(this, BtOKOpt);
     bindButton(BtDefModel, mrNone);
-    chainTabOrder({BtOKOpt, RGModel->button(0), RGModel->button(1), RGNumTrink->button(0), RGNumTrink->button(1),
-                   BtDefModel});
+    chainTabOrder(
+        {BtOKOpt, RGModel->button(0), RGModel->button(1), RGNumTrink->button(0), RGNumTrink->button(1), BtDefModel});
 }
 
 TSFPort::TSFPort(QWidget* mainWindow)
@@ -210,18 +210,20 @@ TSFParams::TSFParams(QWidget* mainWindow)
 
     makeCancelKind(this, BtCancelParams);
     makeOkKind(this, BtWrParams);
-    chainTabOrder({SensMode1, BtCancelParams, BtWrParams, OpDelay1, SensMode2, OpDelay2, SensMode3, OpDelay3, CloseDelay,
-                   EnBypass, SensMode4, OpDelay4, SensMode5, OpDelay5, SensMode6, OpDelay6, SensMode7, OpDelay7,
-                   CBDisExtCode, CBAutoClose, CBIndicOnlyAlarm, CBNoMAT});
+    chainTabOrder({SensMode1,    BtCancelParams, BtWrParams,       OpDelay1, SensMode2, OpDelay2,
+                   SensMode3,    OpDelay3,       CloseDelay,       EnBypass, SensMode4, OpDelay4,
+                   SensMode5,    OpDelay5,       SensMode6,        OpDelay6, SensMode7, OpDelay7,
+                   CBDisExtCode, CBAutoClose,    CBIndicOnlyAlarm, CBNoMAT});
 }
 
 TSFSetupTrink::TSFSetupTrink(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFSetupTrink"), QString(), QSize(189, 126), Frame::Bare)
 {
     BtTrinkCancel = button(this, QStringLiteral("BtTrinkCancel"), QStringLiteral("Отмена"), 40, 80, 105, 25);
-    LbSetupTrink = label(this, QStringLiteral("LbSetupTrink"),
-                         QStringLiteral("Установка брелка.\nНажмите кнопку '1' на брелке и удерживайте ее нажатой 2 сек"), 0,
-                         8, 185, 49);
+    LbSetupTrink
+        = label(this, QStringLiteral("LbSetupTrink"),
+                QStringLiteral("Установка брелка.\nНажмите кнопку '1' на брелке и удерживайте ее нажатой 2 сек"), 0, 8,
+                185, 49);
     LbSetupTrink->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     LbSetupTrink->setWordWrap(true);
     BtTrinkCancel->setIcon(cancelIcon());

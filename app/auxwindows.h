@@ -69,7 +69,7 @@ class TSFParams final : public TAuxWindow
     Q_OBJECT
 public:
     explicit TSFParams(QWidget* mainWindow);
-    static QStringList zoneModes();   // the six modes, position = mode
+    static QStringList zoneModes(); // the six modes, position = mode
 
     QComboBox* SensMode1;
     QComboBox* SensMode2;
@@ -93,7 +93,7 @@ public:
     QCheckBox* CBNoMAT;
     QPushButton* BtWrParams;
     QPushButton* BtCancelParams;
-    std::array<QLabel*, 7> LbSens;   // "Зона 1:" ... "Зона 7:" (objects LbSens1 ... LbSens7)
+    std::array<QLabel*, 7> LbSens; // "Зона 1:" ... "Зона 7:" (objects LbSens1 ... LbSens7)
     QLabel* LbCloseDel;
 
     // Zone n (1..7) as a row of the window.
@@ -132,6 +132,6 @@ class TSFTrinketDefine final : public TAuxWindow
     Q_OBJECT
 public:
     explicit TSFTrinketDefine(QWidget* mainWindow);
-    static QStringList jumperLines();   // the 15 lines
+    static QStringList jumperLines(); // the 15 lines
     QPlainTextEdit* MmTrinkDefine;
 };

@@ -151,8 +151,7 @@ void TGridTrinket::fitColumns()
     for (int c = 0; c < 7; ++c) {
         if (isHiddenField(c))
             continue;
-        const int width = c == lastVisible ? available - used
-                                           : int(qint64(m_widths[size_t(c)]) * available / total);
+        const int width = c == lastVisible ? available - used : int(qint64(m_widths[size_t(c)]) * available / total);
         horizontalHeader()->resizeSection(c, qMax(width, MinimumWidth));
         used += width;
     }

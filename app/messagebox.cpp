@@ -30,7 +30,7 @@ SeamState& seam()
 int firstButton(int flags)
 {
     switch (flags & 0x0F) {
-    case 4:   // Yes/No: never answer a question with Yes unasked
+    case 4: // Yes/No: never answer a question with Yes unasked
         return IDNO;
     default:
         return IDOK;
@@ -102,7 +102,7 @@ int showRealBox(const QString& text, const QString& caption, int flags)
 int MessageBox(const QString& text, const QString& caption, int flags)
 {
     SeamState& s = seam();
-    MessageBoxSeam::Shown shown{text, caption, flags, 0};
+    MessageBoxSeam::Shown shown {text, caption, flags, 0};
     if (!s.answers.empty()) {
         shown.answer = s.answers.front();
         s.answers.pop_front();
@@ -207,7 +207,7 @@ QStringList MessageBoxSeam::texts()
 
 MessageBoxSeam::Shown MessageBoxSeam::last()
 {
-    return seam().shown.isEmpty() ? Shown{QString(), QString(), 0, 0} : seam().shown.back();
+    return seam().shown.isEmpty() ? Shown {QString(), QString(), 0, 0} : seam().shown.back();
 }
 
 void MessageBoxSeam::clear()

@@ -8,11 +8,11 @@
 // Every message the tool shows goes through MessageBox: one place for the box kinds, the
 // task-modal behaviour and the test seam.
 namespace MessageBoxFlags {
-constexpr int Error = 0x2010;          // stop icon, OK, task-modal
-constexpr int Confirmation = 0x2034;   // exclamation icon, Yes and No, task-modal
-constexpr int Result = 0x2040;         // information icon, OK, task-modal
-constexpr int Uncaught = 0x10;         // stop icon, OK
-constexpr int GridConfirm = 0x21;      // question icon, OK and Cancel (the grid's own question)
+constexpr int Error = 0x2010; // stop icon, OK, task-modal
+constexpr int Confirmation = 0x2034; // exclamation icon, Yes and No, task-modal
+constexpr int Result = 0x2040; // information icon, OK, task-modal
+constexpr int Uncaught = 0x10; // stop icon, OK
+constexpr int GridConfirm = 0x21; // question icon, OK and Cancel (the grid's own question)
 } // namespace MessageBoxFlags
 
 enum MessageBoxButton
@@ -26,9 +26,9 @@ enum MessageBoxButton
 // Shows the box and gives back the code of the pressed button.
 int MessageBox(const QString& text, const QString& caption, int flags);
 
-void ShowError(const QString& text);                            // "Ошибка"
-bool AskConfirmation(const QString& text);                      // "Предупреждение"; true on Yes
-void ShowResult(const QString& text, const QString& caption);   // "Версия" or "Брелок"
+void ShowError(const QString& text); // "Ошибка"
+bool AskConfirmation(const QString& text); // "Предупреждение"; true on Yes
+void ShowResult(const QString& text, const QString& caption); // "Версия" or "Брелок"
 // An error that escaped a handler: full stop rule, captioned with the application title.
 void ShowUncaughtError(const QString& message);
 
@@ -42,8 +42,10 @@ QString WithFullStop(const QString& message);
 // leave a Qt slot or event handler.
 void RunGuarded(const std::function<void()>& handler);
 // Connect helper: a slot-compatible callable that runs obj->*method guarded.
-template <class Obj>
-std::function<void()> Guarded(Obj* obj, void (Obj::*method)()) { return [obj, method] { RunGuarded([=] { (obj->*method)(); }); }; }
+template <class Obj> std::function<void()> Guarded(Obj* obj, void (Obj::*method)())
+{
+    return [obj, method] { RunGuarded([=] { (obj->*method)(); }); };
+}
 
 // Test seam: scripted answers and a record of every box. While an answer is queued, or in
 // unattended mode, no real box is shown.
@@ -69,5 +71,5 @@ public:
     static QList<Shown> shown();
     static QStringList texts();
     static Shown last();
-    static void clear();   // forgets the record, the queued answers, the responder and the count
+    static void clear(); // forgets the record, the queued answers, the responder and the count
 };

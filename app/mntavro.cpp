@@ -48,9 +48,9 @@ QAction* namedAction(QObject* parent, const QString& name, const QString& text)
 } // namespace
 
 TFmTavro::TFmTavro(QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                              | Qt::MSWindowsFixedSizeDialogHint)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                      | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("FmTavro"));
     setWindowTitle(QStringLiteral("Установщик параметров QM407"));
@@ -190,7 +190,8 @@ void TFmTavro::buildControls()
         {&BtSetParm, "BtSetParm", 168, QStringLiteral("Установить параметры..."), QString()},
         {&BtErase, "BtErase", 256, QStringLiteral("Стереть..."),
          QStringLiteral("Стирание информации об установленном брелке в выбранном экземпляре QM407")},
-        {&BtAdd, "BtAdd", 288, QStringLiteral("Добавить..."), QStringLiteral("Ввод информации о новом экземпляре QM407")},
+        {&BtAdd, "BtAdd", 288, QStringLiteral("Добавить..."),
+         QStringLiteral("Ввод информации о новом экземпляре QM407")},
         {&BtEdit, "BtEdit", 320, QStringLiteral("Изменить..."),
          QStringLiteral("Изменение информации о выбранном экземпляре QM407")},
         {&BtDel, "BtDel", 352, QStringLiteral("Удалить..."), QStringLiteral("Удаление выбранного экземпляра QM407")},
@@ -204,13 +205,12 @@ void TFmTavro::buildControls()
     }
 
     // Buttons driven by an action run it and follow its enabled state.
-    const std::pair<QPushButton*, QAction*> driven[] = {
-        {BtSetTrink, ActSetTrinket}, {BtTestTrinket, ActTestTrinket}, {BtSetParm, ActSetParms}};
+    const std::pair<QPushButton*, QAction*> driven[]
+        = {{BtSetTrink, ActSetTrinket}, {BtTestTrinket, ActTestTrinket}, {BtSetParm, ActSetParms}};
     for (const auto& [button, action] : driven) {
         connect(button, &QPushButton::clicked, action, &QAction::trigger);
-        connect(action, &QAction::changed, button, [button = button, action = action] {
-            button->setEnabled(action->isEnabled());
-        });
+        connect(action, &QAction::changed, button,
+                [button = button, action = action] { button->setEnabled(action->isEnabled()); });
     }
     route(BtErase, &TFmTavro::BtEraseClick);
     route(BtAdd, &TFmTavro::BtAddClick);
@@ -239,14 +239,12 @@ void TFmTavro::bindWindows()
     SFMakeFile->setClickHandler(SFMakeFile->BtTerminate, [this] { BtTerminateClick(); });
 }
 
-template <class Handler>
-void TFmTavro::route(QAction* action, Handler handler)
+template <class Handler> void TFmTavro::route(QAction* action, Handler handler)
 {
     connect(action, &QAction::triggered, this, Guarded(this, handler));
 }
 
-template <class Handler>
-void TFmTavro::route(QPushButton* button, Handler handler)
+template <class Handler> void TFmTavro::route(QPushButton* button, Handler handler)
 {
     connect(button, &QPushButton::clicked, this, Guarded(this, handler));
 }
@@ -367,7 +365,7 @@ void TFmTavro::BtTerminateClick()
 void TFmTavro::BtAddClick()
 {
     if (!MTTrinkets.isActive())
-        MTTrinkets.first();   // the store's own error names the closed register
+        MTTrinkets.first(); // the store's own error names the closed register
     SFEditItem->EdAddr->clear();
     SFEditItem->EdPNum->clear();
     SFEditItem->EdAddr->setFocus();

@@ -33,9 +33,9 @@ public:
 
     // Register, data file and device; public so the device handlers and the tests reach them.
     RecordStore MTTrinkets;
-    DataFile DataStream{MTTrinkets};
+    DataFile DataStream {MTTrinkets};
     SerialLink Port;
-    Controller Device{Port};
+    Controller Device {Port};
 
     // Private values shared between the handlers (MaxRecordId lives in DataStream).
     qint32& MaxRecordId() { return DataStream.MaxRecordId; }
@@ -53,19 +53,19 @@ public:
     QPushButton* BtAdd;
     QPushButton* BtEdit;
     QPushButton* BtDel;
-    QMenu* N1;            // "Система"
-    QAction* N3;          // "Опции"
-    QAction* NPort;       // "Порт"
-    QAction* N2;          // separator
-    QAction* NExit;       // "Выход(Ctr-X) "
-    QMenu* NQM407;        // "QM407"
+    QMenu* N1; // "Система"
+    QAction* N3; // "Опции"
+    QAction* NPort; // "Порт"
+    QAction* N2; // separator
+    QAction* NExit; // "Выход(Ctr-X) "
+    QMenu* NQM407; // "QM407"
     QAction* NSetMaster;
     QAction* NClrCnt;
-    QAction* NSetParam;   // follows ActSetParms
+    QAction* NSetParam; // follows ActSetParms
     QAction* NVersion;
     QAction* NJournal;
     QAction* EEPROM;
-    QAction* NTrinket;    // "Брелок", a command on the menu bar itself
+    QAction* NTrinket; // "Брелок", a command on the menu bar itself
     QAction* ActSetTrinket;
     QAction* ActTestTrinket;
     QAction* ActSetParms;
@@ -135,10 +135,8 @@ private:
     void bindWindows();
     void loadRegister(int* result);
     void lookUpMaster();
-    template <class Handler>
-    void route(QAction* action, Handler handler);
-    template <class Handler>
-    void route(QPushButton* button, Handler handler);
+    template <class Handler> void route(QAction* action, Handler handler);
+    template <class Handler> void route(QPushButton* button, Handler handler);
 
     bool m_creationFailed = false;
 };

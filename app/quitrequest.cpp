@@ -23,7 +23,7 @@ void closeModalWindows()
         else
             modal->close();
         if (QApplication::activeModalWidget() == modal)
-            break;   // refused to close; leave it to its own loop
+            break; // refused to close; leave it to its own loop
     }
 }
 } // namespace

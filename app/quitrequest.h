@@ -7,7 +7,7 @@
 namespace QuitRequest {
 void request();
 bool requested();
-void reset();   // for tests that run several windows in one process
+void reset(); // for tests that run several windows in one process
 // Runs the main loop unless a quit was requested already; the exit code is always 0.
 int exec();
 } // namespace QuitRequest

@@ -111,9 +111,12 @@ QString TRegisterModel::columnName(int column)
 
 QString TRegisterModel::header(int column)
 {
-    static const QString headers[FieldCount] = {QStringLiteral("N"),        QString(),
-                                                QString(),                  QStringLiteral("Брелок 2"),
-                                                QStringLiteral("Брелок 3"), QStringLiteral("Пульт. N"),
+    static const QString headers[FieldCount] = {QStringLiteral("N"),
+                                                QString(),
+                                                QString(),
+                                                QStringLiteral("Брелок 2"),
+                                                QStringLiteral("Брелок 3"),
+                                                QStringLiteral("Пульт. N"),
                                                 QStringLiteral("Адрес")};
     return headers[column];
 }

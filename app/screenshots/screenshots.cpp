@@ -62,7 +62,8 @@ int main(int argc, char* argv[])
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     TApplication app(argc, argv);
-    const QString folder = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
+    const QString folder
+        = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots")).absolutePath();
     QDir().mkpath(folder);
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path()) || !writeSampleRegister(QStringLiteral("Trinket.dat"))) {
@@ -87,9 +88,9 @@ int main(int argc, char* argv[])
     window.SFParams->SensMode2->setCurrentIndex(2);
     window.SFParams->SensMode3->setCurrentIndex(5);
     window.SFParams->EnBypass->setChecked(true);
-    const QList<TAuxWindow*> windows = {window.SFEditItem, window.SFJournal,    window.SFROM,
-                                        window.SFOptions,  window.SFPort,       window.SFParams,
-                                        window.SFSetupTrink, window.SFMakeFile, window.SFTrinketDefine};
+    const QList<TAuxWindow*> windows
+        = {window.SFEditItem, window.SFJournal,    window.SFROM,      window.SFOptions,      window.SFPort,
+           window.SFParams,   window.SFSetupTrink, window.SFMakeFile, window.SFTrinketDefine};
     for (TAuxWindow* aux : windows) {
         aux->Show();
         QCoreApplication::processEvents();

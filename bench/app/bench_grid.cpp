@@ -35,8 +35,7 @@ QByteArray registerOf(int count)
     return DataFormat::write(store);
 }
 
-template <class F>
-double bestOf(int runs, F&& work)
+template <class F> double bestOf(int runs, F&& work)
 {
     double best = 1e100;
     for (int i = 0; i < runs; ++i) {
@@ -64,7 +63,7 @@ int main(int argc, char* argv[])
     if (!file.open(QIODevice::WriteOnly) || file.write(registerOf(count)) <= 0)
         return 1;
     file.close();
-    MessageBoxSeam::setUnattended(true);   // COM1 may be missing here
+    MessageBoxSeam::setUnattended(true); // COM1 may be missing here
 
     const double plainLoad = bestOf(3, [] {
         RecordStore store;
@@ -75,8 +74,8 @@ int main(int argc, char* argv[])
     const double windowLoad = bestOf(3, [] {
         TFmTavro window;
         window.show();
-        window.grab();   // first paint
-        window.DataStream.release();   // nothing to write back
+        window.grab(); // first paint
+        window.DataStream.release(); // nothing to write back
     });
 
     TFmTavro window;

@@ -24,7 +24,7 @@
 namespace {
 int g_pending = 0;
 QList<QPointer<QTimer>> g_timers;
-}
+} // namespace
 
 namespace AppTest {
 
@@ -156,19 +156,19 @@ std::unique_ptr<TFmTavro> makeWindow(bool keepMessages)
 }
 
 namespace {
-int holdFile(const QString& path)
-{
-    HeldFile file;
-    if (!file.openExisting(path)) {
-        std::puts("failed");
-        return 1;
+    int holdFile(const QString& path)
+    {
+        HeldFile file;
+        if (!file.openExisting(path)) {
+            std::puts("failed");
+            return 1;
+        }
+        std::puts("held");
+        std::fflush(stdout);
+        std::string line;
+        std::getline(std::cin, line);
+        return 0;
     }
-    std::puts("held");
-    std::fflush(stdout);
-    std::string line;
-    std::getline(std::cin, line);
-    return 0;
-}
 } // namespace
 
 int run(QObject* test, int argc, char** argv)

@@ -25,7 +25,7 @@ QByteArray readFile(const QString& path);
 // The records a data file holds, read as the tool reads them.
 std::vector<Record> recordsIn(const QString& path);
 std::vector<qint32> idsIn(const QString& path);
-QByteArray utf8(const char* text);   // a Windows-1251 text from UTF-8 source
+QByteArray utf8(const char* text); // a Windows-1251 text from UTF-8 source
 
 // Types text key by key, Cyrillic included.
 void typeText(QWidget* widget, const QString& text);
@@ -59,9 +59,9 @@ int run(QObject* test, int argc, char** argv);
 
 } // namespace AppTest
 
-#define QM407_APP_TEST_MAIN(TestClass)                                                                             \
-    int main(int argc, char** argv)                                                                               \
-    {                                                                                                             \
-        TestClass test;                                                                                           \
-        return AppTest::run(&test, argc, argv);                                                                   \
+#define QM407_APP_TEST_MAIN(TestClass)                                                                                 \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        TestClass test;                                                                                                \
+        return AppTest::run(&test, argc, argv);                                                                        \
     }

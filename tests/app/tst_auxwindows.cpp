@@ -55,9 +55,10 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(QSize, size);
         QFETCH(bool, resizable);
-        const QList<TAuxWindow*> all = {new TSFEditItem(m_main),  new TSFJournal(m_main),   new TSFROM(m_main),
-                                        new TSFOptions(m_main),   new TSFPort(m_main),      new TSFParams(m_main),
-                                        new TSFSetupTrink(m_main), new TSFMakeFile(m_main), new TSFTrinketDefine(m_main)};
+        const QList<TAuxWindow*> all
+            = {new TSFEditItem(m_main),   new TSFJournal(m_main),  new TSFROM(m_main),
+               new TSFOptions(m_main),    new TSFPort(m_main),     new TSFParams(m_main),
+               new TSFSetupTrink(m_main), new TSFMakeFile(m_main), new TSFTrinketDefine(m_main)};
         auto* window = m_main->findChild<TAuxWindow*>(QLatin1String(QTest::currentDataTag()));
         QVERIFY(window);
         QCOMPARE(window->windowTitle(), caption);
@@ -157,7 +158,7 @@ private slots:
         p.setClickHandler(p.BtWrParams, [] { throw std::runtime_error("Нет ответа от QM407"); });
         AppTest::clickWhenShown(QStringLiteral("SFParams"), QStringLiteral("BtWrParams"));
         QCOMPARE(p.ShowModal(), 1);
-        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Нет ответа от QM407.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Нет ответа от QM407.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
     }
 
@@ -339,7 +340,7 @@ private slots:
         QVERIFY(m_main->isEnabled());
         QTest::keyClick(&w, Qt::Key_Escape);
         QCOMPARE(cancels, 1);
-        QVERIFY(w.isVisible());   // no modal result: the wait hides it, not the button
+        QVERIFY(w.isVisible()); // no modal result: the wait hides it, not the button
         w.Hide();
         QVERIFY(!w.isVisible());
         w.Show();
@@ -359,15 +360,17 @@ private slots:
         w.setClickHandler(w.BtNew, [&] { ran << QStringLiteral("new"); });
         w.setClickHandler(w.BtTerminate, [&] { ran << QStringLiteral("terminate"); });
 
-        AppTest::onModal(QStringLiteral("SFMakeFile"), [](TAuxWindow* window) { QTest::keyClick(window, Qt::Key_Return); });
+        AppTest::onModal(QStringLiteral("SFMakeFile"),
+                         [](TAuxWindow* window) { QTest::keyClick(window, Qt::Key_Return); });
         QCOMPARE(w.ShowModal(), 1);
         AppTest::clickWhenShown(QStringLiteral("SFMakeFile"), QStringLiteral("BtNew"));
         QCOMPARE(w.ShowModal(), 1);
-        AppTest::onModal(QStringLiteral("SFMakeFile"), [](TAuxWindow* window) { QTest::keyClick(window, Qt::Key_Escape); });
+        AppTest::onModal(QStringLiteral("SFMakeFile"),
+                         [](TAuxWindow* window) { QTest::keyClick(window, Qt::Key_Escape); });
         QCOMPARE(w.ShowModal(), 2);
         AppTest::onModal(QStringLiteral("SFMakeFile"), [](TAuxWindow* window) { window->close(); });
         QCOMPARE(w.ShowModal(), 2);
-        QCOMPARE(ran, (QStringList{QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate")}));
+        QCOMPARE(ran, (QStringList {QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate")}));
 
         // A disabled restore button is not pressed by Enter.
         w.BtRestore->setEnabled(false);

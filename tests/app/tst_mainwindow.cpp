@@ -86,10 +86,13 @@ private slots:
             QCOMPARE(next, order[i]);
         }
         // Every auxiliary window and its controls are found from the main window.
-        for (const char* name : {"SFEditItem", "SFJournal", "SFROM", "SFOptions", "SFPort", "SFParams",
-                                 "SFSetupTrink", "SFMakeFile", "SFTrinketDefine", "EdPNum", "OpDelay7",
-                                 "CBPort", "RGModel", "RGNumTrink", "SensMode7", "CBNoMAT", "MmJournal",
-                                 "LbSetupTrink", "BtTerminate", "MmTrinkDefine", "GridTrinketID_TRINK_D"})
+        for (const char* name : {"SFEditItem",   "SFJournal",     "SFROM",
+                                 "SFOptions",    "SFPort",        "SFParams",
+                                 "SFSetupTrink", "SFMakeFile",    "SFTrinketDefine",
+                                 "EdPNum",       "OpDelay7",      "CBPort",
+                                 "RGModel",      "RGNumTrink",    "SensMode7",
+                                 "CBNoMAT",      "MmJournal",     "LbSetupTrink",
+                                 "BtTerminate",  "MmTrinkDefine", "GridTrinketID_TRINK_D"})
             QVERIFY2(w->findChild<QObject*>(QLatin1String(name)), name);
     }
 
@@ -106,15 +109,15 @@ private slots:
         QCOMPARE(w->NTrinket->menu(), nullptr);
 
         const QList<QAction*> system = w->N1->actions();
-        QCOMPARE(system, (QList<QAction*>{w->N3, w->NPort, w->N2, w->NExit}));
+        QCOMPARE(system, (QList<QAction*> {w->N3, w->NPort, w->N2, w->NExit}));
         QCOMPARE(w->N3->text(), QStringLiteral("Опции"));
         QCOMPARE(w->NPort->text(), QStringLiteral("Порт"));
         QVERIFY(w->N2->isSeparator());
         QCOMPARE(w->NExit->text(), QStringLiteral("Выход(Ctr-X) "));
         QCOMPARE(w->NExit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
 
-        QCOMPARE(w->NQM407->actions(), (QList<QAction*>{w->NSetMaster, w->NClrCnt, w->NSetParam, w->NVersion,
-                                                        w->NJournal, w->EEPROM}));
+        QCOMPARE(w->NQM407->actions(),
+                 (QList<QAction*> {w->NSetMaster, w->NClrCnt, w->NSetParam, w->NVersion, w->NJournal, w->EEPROM}));
         QCOMPARE(w->NSetMaster->text(), QStringLiteral("Установить брелок-мастер..."));
         QCOMPARE(w->NClrCnt->text(), QStringLiteral("Очистить счетчик"));
         QCOMPARE(w->NSetParam->text(), QStringLiteral("Установить параметры..."));
@@ -158,10 +161,10 @@ private slots:
     {
         start({AppTest::record(1, "105")});
         TFmTavro* w = m_window.get();
-        const QList<QAction*> actions = {w->NPort, w->NQM407->menuAction(), w->NExit, w->NTrinket,
-                                         w->ActSetTrinket, w->ActTestTrinket, w->ActSetParms};
-        const QList<QPushButton*> buttons = {w->BtSetTrink, w->BtTestTrinket, w->BtSetParm, w->BtErase,
-                                             w->BtAdd,      w->BtEdit,        w->BtDel};
+        const QList<QAction*> actions = {w->NPort,         w->NQM407->menuAction(), w->NExit,      w->NTrinket,
+                                         w->ActSetTrinket, w->ActTestTrinket,       w->ActSetParms};
+        const QList<QPushButton*> buttons
+            = {w->BtSetTrink, w->BtTestTrinket, w->BtSetParm, w->BtErase, w->BtAdd, w->BtEdit, w->BtDel};
         w->EnableControls(false);
         for (QAction* a : actions)
             QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
@@ -171,7 +174,7 @@ private slots:
         QVERIFY(w->GridTrinket->isEnabled());
         QVERIFY(w->N1->menuAction()->isEnabled());
         QVERIFY(w->N3->isEnabled());
-        QVERIFY(w->NSetMaster->isEnabled());   // unreachable while its menu is off
+        QVERIFY(w->NSetMaster->isEnabled()); // unreachable while its menu is off
         QVERIFY(disconnect(w->ActSetTrinket, &QAction::triggered, w, nullptr));
         QSignalSpy enrol(w->ActSetTrinket, &QAction::triggered);
         w->activateWindow();
@@ -200,8 +203,13 @@ private slots:
         start({AppTest::record(1, "105", AppTest::utf8("ул. Мира, д. 12, очень длинный адрес склада"), 0x123453)});
         TGridTrinket* grid = m_window->GridTrinket;
         QAbstractItemModel* model = grid->model();
-        const QStringList headers = {QStringLiteral("N"),        QString(),  QString(), QStringLiteral("Брелок 2"),
-                                     QStringLiteral("Брелок 3"), QStringLiteral("Пульт. N"), QStringLiteral("Адрес")};
+        const QStringList headers = {QStringLiteral("N"),
+                                     QString(),
+                                     QString(),
+                                     QStringLiteral("Брелок 2"),
+                                     QStringLiteral("Брелок 3"),
+                                     QStringLiteral("Пульт. N"),
+                                     QStringLiteral("Адрес")};
         for (int c = 0; c < 7; ++c) {
             QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers[c]);
             QCOMPARE(grid->isColumnHidden(c), c == 1 || c == 2);
@@ -255,18 +263,18 @@ private slots:
         start({AppTest::record(5, "B", "x"), AppTest::record(1, "C", "y"), AppTest::record(3, "A", "z")});
         QAbstractItemModelTester tester(m_window->GridTrinket->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(column(0), (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("5")}));
+        QCOMPARE(column(0), (QStringList {QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("5")}));
         QHeaderView* header = m_window->GridTrinket->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(5) + 5, header->height() / 2));
-        QCOMPARE(column(5), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+        QCOMPARE(column(5), (QStringList {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(5) + 5, header->height() / 2));
-        QCOMPARE(column(5), (QStringList{QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
+        QCOMPARE(column(5), (QStringList {QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
         std::vector<qint32> order;
         for (const Record& r : m_window->MTTrinkets.rows())
             order.push_back(r.asInteger(Field::ID_RECORD));
-        QCOMPARE(order, (std::vector<qint32>{5, 1, 3}));
+        QCOMPARE(order, (std::vector<qint32> {5, 1, 3}));
 
         // Selecting a sorted row makes exactly that record current.
         const QModelIndex first = m_window->GridTrinket->model()->index(0, 5);

@@ -105,8 +105,8 @@ private slots:
         RunGuarded([&] { ++after; });
         QCOMPARE(after, 1);
         QCOMPARE(MessageBoxSeam::texts(),
-                 (QStringList{QStringLiteral("Ошибка чтения версии."), QStringLiteral("Stream write error."),
-                              QStringLiteral("Failed to create key TFmTavro."), QStringLiteral("Unknown error.")}));
+                 (QStringList {QStringLiteral("Ошибка чтения версии."), QStringLiteral("Stream write error."),
+                               QStringLiteral("Failed to create key TFmTavro."), QStringLiteral("Unknown error.")}));
         for (const MessageBoxSeam::Shown& s : MessageBoxSeam::shown())
             QCOMPARE(s.flags, 0x10);
     }

@@ -88,7 +88,8 @@ private slots:
         QCOMPARE(m_window->MaxRecordId(), 1);
         QCOMPARE(m_window->EditedRecordId, -1);
         // The grid shows the new record.
-        QCOMPARE(m_window->GridTrinket->model()->index(0, int(Field::PULT_NUM)).data().toString(), QStringLiteral("105"));
+        QCOMPARE(m_window->GridTrinket->model()->index(0, int(Field::PULT_NUM)).data().toString(),
+                 QStringLiteral("105"));
     }
 
     // Numbers continue after the largest loaded one and are never handed out twice in a run.
@@ -99,7 +100,7 @@ private slots:
         answerEditWindow(QStringLiteral("a"), QStringLiteral("6"));
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
         // Start-up made the master record current, so the new one is written before it.
-        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32>{6, 0, 1, 2, 5}));
+        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {6, 0, 1, 2, 5}));
         select(6);
         MessageBoxSeam::pushAnswer(IDYES);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
@@ -108,7 +109,7 @@ private slots:
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
         std::vector<qint32> ids = AppTest::idsIn(QStringLiteral("Trinket.dat"));
         std::sort(ids.begin(), ids.end());
-        QCOMPARE(ids, (std::vector<qint32>{0, 1, 2, 5, 7}));
+        QCOMPARE(ids, (std::vector<qint32> {0, 1, 2, 5, 7}));
     }
 
     // A new record goes into the file just before the record that was current.
@@ -118,7 +119,7 @@ private slots:
         select(2);
         answerEditWindow(QStringLiteral("x"), QStringLiteral("44"));
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
-        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32>{1, 4, 2, 3}));
+        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {1, 4, 2, 3}));
         // The display stays sorted by number.
         QCOMPARE(m_window->GridTrinket->model()->index(3, 0).data().toString(), QStringLiteral("4"));
     }
@@ -152,7 +153,7 @@ private slots:
             QCOMPARE(edit->EdAddr->text(), QStringLiteral("старый адрес"));
             QCOMPARE(edit->EdPNum->text(), QStringLiteral("105"));
             edit->EdAddr->setText(QStringLiteral("новый адрес"));
-            QTest::keyClick(edit->EdPNum, Qt::Key_Return);   // own number kept: accepted
+            QTest::keyClick(edit->EdPNum, Qt::Key_Return); // own number kept: accepted
         });
         QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
         QCOMPARE(m_window->EditedRecordId, 1);
@@ -184,12 +185,12 @@ private slots:
         });
         select(1);
         QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
-        QCOMPARE(seenInField, (QStringList{QStringLiteral("MASTER"), QString(), QStringLiteral("106"),
-                                            QStringLiteral("АБВ-12Ё")}));
+        QCOMPARE(seenInField,
+                 (QStringList {QStringLiteral("MASTER"), QString(), QStringLiteral("106"), QStringLiteral("АБВ-12Ё")}));
         QCOMPARE(MessageBoxSeam::texts(),
-                 (QStringList{QStringLiteral("Такой пультовой номер уже существует"),
-                              QStringLiteral("Не введен пультовой номер"),
-                              QStringLiteral("Такой пультовой номер уже существует")}));
+                 (QStringList {QStringLiteral("Такой пультовой номер уже существует"),
+                               QStringLiteral("Не введен пультовой номер"),
+                               QStringLiteral("Такой пультовой номер уже существует")}));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
         // The record being edited stayed current through the refusals and got the new number.
@@ -247,8 +248,8 @@ private slots:
         const qint64 lengthBefore = dataFile().size();
         MessageBoxSeam::pushAnswer(IDYES);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
-        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32>{0, 2}));
-        QCOMPARE(dataFile().size(), lengthBefore);   // rewritten in place, stale tail kept
+        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {0, 2}));
+        QCOMPARE(dataFile().size(), lengthBefore); // rewritten in place, stale tail kept
     }
 
     // Delete and erase refuse the master record silently; edit is allowed on it.
@@ -256,7 +257,7 @@ private slots:
     {
         start({AppTest::record(0, "MASTER", {}, 0x5A5A53), AppTest::record(1, "105")});
         QCOMPARE(m_window->MasterCode, 0x5A5A53);
-        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), 0);   // start-up made it current
+        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), 0); // start-up made it current
         const QByteArray before = dataFile();
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QTest::mouseClick(m_window->BtErase, Qt::LeftButton);
@@ -297,7 +298,7 @@ private slots:
         QVERIFY(AppTest::writeFile(QStringLiteral("Trinket.bkd"), QByteArray("old backup")));
         const QByteArray before = dataFile();
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit original{};
+        rlimit original {};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
         rlimit capped = original;
         capped.rlim_cur = rlim_t(before.size());
@@ -305,7 +306,7 @@ private slots:
 
         answerEditWindow(QStringLiteral("ул. Садовая, 8"), QStringLiteral("106"));
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
-        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Stream write error.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Stream write error.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(m_window->MTTrinkets.count(), 2);
         QVERIFY(m_window->BtAdd->isEnabled());
@@ -315,8 +316,9 @@ private slots:
         m_window.reset();
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
         // The settings store, saving first, can't write either.
-        QCOMPARE(MessageBoxSeam::texts(), (QStringList{QStringLiteral("Failed to create key TFmTavro."),
-                                                       QStringLiteral("Stream write error.")}));
+        QCOMPARE(
+            MessageBoxSeam::texts(),
+            (QStringList {QStringLiteral("Failed to create key TFmTavro."), QStringLiteral("Stream write error.")}));
         QCOMPARE(AppTest::readFile(QStringLiteral("Trinket.bkd")), QByteArray("old backup"));
         MessageBoxSeam::clear();
     }
@@ -338,7 +340,7 @@ private slots:
         grid->setFocus();
         QTest::keyClick(grid, Qt::Key_Down);
         QCOMPARE(m_window->MTTrinkets.asText(Field::PULT_NUM), QByteArray("C"));
-        QTest::keyClick(grid, Qt::Key_Down);   // last row: nothing is added
+        QTest::keyClick(grid, Qt::Key_Down); // last row: nothing is added
         QTest::keyClick(grid, Qt::Key_Insert);
         QCOMPARE(m_window->MTTrinkets.count(), 3);
         QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);

@@ -1,8 +1,8 @@
 // Start-up, recovery, shut-down, the serial port and the quit request, with real files in a
 // temporary folder, a second process holding the data file and the simulator on a pty.
 #include "apptest.h"
-#include "messagebox.h"
 #include "gridtrinket.h"
+#include "messagebox.h"
 #include "mntavro.h"
 #include "quitrequest.h"
 #include "simulator.h"
@@ -138,9 +138,9 @@ private slots:
     // Intact records at the start of a damaged file survive "Создать заново".
     void createAnewKeepsIntactRecords()
     {
-        const QByteArray whole = AppTest::registerBytes(
-            {AppTest::record(1, "101", QByteArray(60, 'a')), AppTest::record(2, "102", QByteArray(60, 'b')),
-             AppTest::record(3, "103", QByteArray(60, 'c'))});
+        const QByteArray whole = AppTest::registerBytes({AppTest::record(1, "101", QByteArray(60, 'a')),
+                                                         AppTest::record(2, "102", QByteArray(60, 'b')),
+                                                         AppTest::record(3, "103", QByteArray(60, 'c'))});
         const QByteArray damaged = whole.left(whole.size() - 40);
         QVERIFY(AppTest::writeFile(Dat, damaged));
         const std::vector<Record> intact = AppTest::recordsIn(Dat);
@@ -164,14 +164,15 @@ private slots:
         QVERIFY(AppTest::writeFile(Dat, data));
         QVERIFY(AppTest::writeFile(Bkd, backup));
         QProcess holder;
-        holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), QDir::current().filePath(Dat)});
+        holder.start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("--hold"), QDir::current().filePath(Dat)});
         QVERIFY(holder.waitForReadyRead(20000));
         QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
 
         answerRecovery(QStringLiteral("BtTerminate"), true);
         auto window = AppTest::makeWindow(true);
         QVERIFY(QuitRequest::requested());
-        QVERIFY(MessageBoxSeam::shown().isEmpty());   // no port error: the program is ending
+        QVERIFY(MessageBoxSeam::shown().isEmpty()); // no port error: the program is ending
         QVERIFY(!window->Port.isOpen());
         QVERIFY(!window->DataStream.isHeld());
         QVERIFY(!window->MTTrinkets.isActive());
@@ -202,7 +203,7 @@ private slots:
         QTest::mouseClick(window->BtEdit, Qt::LeftButton);
         QTest::mouseClick(window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::texts(),
-                 QStringList{QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset.")});
+                 QStringList {QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset.")});
         QVERIFY(!window->SFEditItem->isVisible());
         window.reset();
         QVERIFY(!QFile::exists(Dat));
@@ -226,7 +227,7 @@ private slots:
         const QByteArray backup = AppTest::readFile(Bkd);
         answerRecovery(button, true);
         auto window = AppTest::makeWindow(true);
-        QCOMPARE(MessageBoxSeam::texts(), QStringList{message});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {message});
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
         QVERIFY(QuitRequest::requested());
@@ -238,8 +239,8 @@ private slots:
     // The grid's own Ctrl+Delete writes nothing at once; the end of the run does.
     void shutDownWritesAndBacksUp()
     {
-        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(0, "MASTER", {}, 0x5A5A53),
-                                                               AppTest::record(1, "105")})));
+        QVERIFY(AppTest::writeFile(
+            Dat, AppTest::registerBytes({AppTest::record(0, "MASTER", {}, 0x5A5A53), AppTest::record(1, "105")})));
         const QByteArray before = AppTest::readFile(Dat);
         auto window = AppTest::makeWindow();
         window->show();
@@ -256,7 +257,7 @@ private slots:
         QCOMPARE(window->MTTrinkets.count(), 1);
         QCOMPARE(AppTest::readFile(Dat), before);
         window.reset();
-        QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32>{1});
+        QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32> {1});
         QCOMPARE(AppTest::readFile(Bkd), AppTest::readFile(Dat));
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
     }
@@ -327,9 +328,8 @@ private slots:
         QVERIFY(laterWindowsStillShow());
 
         window->show();
-        AppTest::onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow*) {
-            emit window->SingleAppInstance->secondInstance();
-        });
+        AppTest::onModal(QStringLiteral("SFEditItem"),
+                         [&](TAuxWindow*) { emit window->SingleAppInstance->secondInstance(); });
         QTimer::singleShot(0, window.get(), [&] { QTest::mouseClick(window->BtAdd, Qt::LeftButton); });
         QCOMPARE(QuitRequest::exec(), 0);
         QVERIFY(!window->SFEditItem->isVisible());
@@ -389,7 +389,7 @@ private slots:
         sim.setVersion(2, 0);
         QVERIFY(sim.start());
         auto window = AppTest::makeWindow();
-        window->Close();   // whatever COM1 is on this machine
+        window->Close(); // whatever COM1 is on this machine
 
         AppTest::onModal(QStringLiteral("SFOptions"), [](TAuxWindow* w) {
             auto* options = static_cast<TSFOptions*>(w);
@@ -398,7 +398,7 @@ private slots:
             QTest::mouseClick(options->BtOKOpt, Qt::LeftButton);
         });
         window->N3->trigger();
-        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Ошибка чтения из COM порта.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Ошибка чтения из COM порта.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(window->SFOptions->RGModel->ItemIndex(), 0);
 
