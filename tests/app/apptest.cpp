@@ -1,5 +1,6 @@
 #include "apptest.h"
 
+#include "application.h"
 #include "auxwindow.h"
 #include "dataformat.h"
 #include "formstorage.h"
@@ -186,7 +187,7 @@ int run(QObject* test, int argc, char** argv)
     QDir().mkpath(home.filePath(QStringLiteral("config")));
     TFormStorage::setStoreDirectory(home.filePath(QStringLiteral("config")));
 
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     return QTest::qExec(test, argc, argv);
 }
 

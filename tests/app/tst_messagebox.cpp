@@ -111,6 +111,29 @@ private slots:
             QCOMPARE(s.flags, 0x10);
     }
 
+    // An exception thrown by any event handler, outside the guarded slots, is caught by the
+    // application object, shown, and the loop goes on.
+    void applicationCatchesEventHandlerErrors()
+    {
+        class Throwing : public QObject
+        {
+        public:
+            bool event(QEvent* e) override
+            {
+                if (e->type() == QEvent::User)
+                    throw DeviceError(QStringLiteral("Ошибка записи данных в EEPROM"));
+                return QObject::event(e);
+            }
+        } object;
+        MessageBoxSeam::setUnattended(true);
+        QEvent event(QEvent::User);
+        QCoreApplication::sendEvent(&object, &event);
+        QCoreApplication::postEvent(&object, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        QCOMPARE(MessageBoxSeam::texts(), (QStringList{QStringLiteral("Ошибка записи данных в EEPROM."),
+                                                       QStringLiteral("Ошибка записи данных в EEPROM.")}));
+    }
+
     // Without a scripted answer a real, task-modal box comes up and reports the clicked button.
     void realBoxReportsTheClickedButton_data()
     {
