@@ -95,9 +95,10 @@ void sendCancelWait(Controller& controller)
 TestOutcome TestTrinket(Controller& controller, WaitHost& host)
 {
     SerialLink& link = controller.link();
-    // Drained before the request: a button pressed right after it must not be thrown away.
-    link.FlushPort();
+    // The drain follows the request, as the controller expects; whatever it answers before a
+    // button is pressed is thrown away with the stale input.
     link.write(frame({0x53, 0x12}));
+    link.FlushPort();
     const WaitReply reply = waitForReply(link, 2, OpsTexts::testLabel(), host);
     TestOutcome outcome;
     if (reply.cancelled)

@@ -175,7 +175,7 @@ void TestOpsDevice::waitEndsWhenTheLineFails()
 
 void TestOpsDevice::testReportsButtonAndAck()
 {
-    m_sim->inject(hex("4242")); // stale input is drained before the request
+    m_sim->inject(hex("4242")); // stale input goes with the drain
     QTest::qWait(50);
     ScriptedHost host;
     host.onPump = [this](int) {
