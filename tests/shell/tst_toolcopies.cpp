@@ -48,6 +48,7 @@ private slots:
     void nextStartAfterTheFirstWasEnded_data();
     void nextStartAfterTheFirstWasEnded();
     void simultaneousStartsLeaveExactlyOne();
+    void terminationTakesTheOrderlyWayOut();
 
 private:
     QProcess* start(const QString& folder, const QString& program = QStringLiteral(QM407_TOOL));
@@ -224,6 +225,20 @@ void TestToolCopies::simultaneousStartsLeaveExactlyOne()
             QCOMPARE(copy->exitCode(), 0);
         }
     }
+}
+
+void TestToolCopies::terminationTakesTheOrderlyWayOut()
+{
+    const QString backup = m_work + QStringLiteral("/Trinket.bkd");
+    QVERIFY(QFile::remove(backup));
+    QProcess* first = start(m_work);
+    waitUntilFirst(first);
+    QTest::qWait(500);
+    ::kill(pid_t(first->processId()), SIGTERM);
+    expectQuickEnd(first);
+    // As after "Выход": the backup is refreshed and the options are stored.
+    QCOMPARE(contents(backup), contents(m_work + QStringLiteral("/Trinket.dat")));
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"))));
 }
 
 QTEST_GUILESS_MAIN(TestToolCopies)
