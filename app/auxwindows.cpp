@@ -22,7 +22,8 @@ template <class W> W* place(W* widget, const QString& name, int x, int y, int w,
 QPushButton* button(QWidget* parent, const QString& name, const QString& text, int x, int y, int w, int h)
 {
     auto* b = place(new QPushButton(text, parent), name, x, y, w, h);
-    b->setAutoDefault(false);
+    // Enter presses the focused button; the default button only while no button has the focus.
+    b->setAutoDefault(true);
     return b;
 }
 

@@ -363,15 +363,57 @@ private slots:
         QCOMPARE(w.ShowModal(), 2);
         QCOMPARE(ran, (QStringList {QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate")}));
 
-        // A disabled restore button is not pressed by Enter.
+        // A disabled restore button is not pressed by Enter: the focused button is.
         w.BtRestore->setEnabled(false);
-        AppTest::onModal(QStringLiteral("SFMakeFile"), [](TAuxWindow* window) {
-            QTest::keyClick(window, Qt::Key_Return);
-            QVERIFY(window->isVisible());
-            window->close();
+        AppTest::onModal(QStringLiteral("SFMakeFile"), [&w](TAuxWindow*) {
+            w.BtNew->setFocus();
+            QTest::keyClick(w.BtNew, Qt::Key_Return);
+        });
+        QCOMPARE(w.ShowModal(), 1);
+        QCOMPARE(ran.size(), 4);
+        QCOMPARE(ran.back(), QStringLiteral("new"));
+        w.BtRestore->setEnabled(true);
+
+        // Enter on a focused button presses that button, never the default one behind it.
+        AppTest::onModal(QStringLiteral("SFMakeFile"), [&w](TAuxWindow*) {
+            w.BtTerminate->setFocus();
+            QTest::keyClick(w.BtTerminate, Qt::Key_Return);
         });
         QCOMPARE(w.ShowModal(), 2);
-        QCOMPARE(ran.size(), 3);
+        AppTest::onModal(QStringLiteral("SFMakeFile"), [&w](TAuxWindow*) {
+            w.BtNew->setFocus();
+            QTest::keyClick(w.BtNew, Qt::Key_Enter, Qt::KeypadModifier);
+        });
+        QCOMPARE(w.ShowModal(), 1);
+        QCOMPARE(ran, (QStringList {QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate"),
+                                    QStringLiteral("new"), QStringLiteral("terminate"), QStringLiteral("new")}));
+    }
+
+    void enterOnAFocusedButtonPressesIt()
+    {
+        TSFEditItem item(m_main);
+        AppTest::onModal(QStringLiteral("SFEditItem"), [&item](TAuxWindow*) {
+            item.BtCancel->setFocus();
+            QTest::keyClick(item.BtCancel, Qt::Key_Return);
+        });
+        QCOMPARE(item.ShowModal(), 2);
+        // Back in an edit, Enter presses OK again.
+        AppTest::onModal(QStringLiteral("SFEditItem"), [&item](TAuxWindow*) {
+            item.BtCancel->setFocus();
+            item.EdPNum->setFocus();
+            QTest::keyClick(item.EdPNum, Qt::Key_Return);
+        });
+        QCOMPARE(item.ShowModal(), 1);
+
+        TSFParams params(m_main);
+        int writes = 0;
+        params.setClickHandler(params.BtWrParams, [&writes] { ++writes; });
+        AppTest::onModal(QStringLiteral("SFParams"), [&params](TAuxWindow*) {
+            params.BtCancelParams->setFocus();
+            QTest::keyClick(params.BtCancelParams, Qt::Key_Return);
+        });
+        QCOMPARE(params.ShowModal(), 2);
+        QCOMPARE(writes, 0);
     }
 
     void jumperExplanation()
