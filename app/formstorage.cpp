@@ -243,7 +243,8 @@ void applyPropertyText(QWidget* form, const StoredProperty& item, const QString&
         if (auto* spin = qobject_cast<QSpinBox*>(control)) {
             bool ok = false;
             const double value = text.toDouble(&ok);
-            if (ok && !std::isnan(value))
+            // "inf" and "nan" read as doubles but are no numbers a spin box can hold.
+            if (ok && std::isfinite(value))
                 spin->setValue(int(std::nearbyint(qBound(double(spin->minimum()), value, double(spin->maximum())))));
         }
         break;

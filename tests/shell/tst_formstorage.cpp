@@ -274,6 +274,8 @@ void TestFormStorage::storedTextsAreReadByTheirRules_data()
     QTest::newRow("delay in exponent form") << "CloseDelay_Value" << "1e2" << QVariant(100);
     QTest::newRow("delay not a number") << "OpDelay1_Value" << "abc" << QVariant(30);
     QTest::newRow("delay with a decimal comma") << "OpDelay1_Value" << "12,6" << QVariant(30);
+    QTest::newRow("delay infinite") << "OpDelay1_Value" << "inf" << QVariant(30);
+    QTest::newRow("delay not a number at all") << "OpDelay2_Value" << "nan" << QVariant(0);
     QTest::newRow("zone mode") << "SensMode4_ItemIndex" << "5" << QVariant(5);
     QTest::newRow("zone mode not a number") << "SensMode1_ItemIndex" << "x" << QVariant(0);
     QTest::newRow("zone mode out of the list") << "SensMode2_ItemIndex" << "9" << QVariant(-1);
