@@ -125,8 +125,11 @@ void TFmTavro::BtSetTrinkClick()
 {
     if (MTTrinkets.eof())
         return;
-    EditedRecordId = MTTrinkets.asInteger(Field::ID_RECORD);
-    if (EditedRecordId == 0)
+    // Kept here as well: the record editor, still reachable by the grid's double-click during
+    // the waits, rewrites EditedRecordId, and the trinkets must not move to its record.
+    const qint32 recordId = MTTrinkets.asInteger(Field::ID_RECORD);
+    EditedRecordId = recordId;
+    if (recordId == 0)
         return;
     if (MTTrinkets.asInteger(Field::ID_TRINK) != 0 && !AskConfirmation(OpsTexts::trinketExistsQuestion()))
         return;
@@ -156,7 +159,7 @@ void TFmTavro::BtSetTrinkClick()
         bool found = MTTrinkets.locate(Field::ID_TRINK, first);
         if (!found && twoTrinkets)
             found = MTTrinkets.locate(Field::ID_TRINK, second);
-        if (found && MTTrinkets.asInteger(Field::ID_RECORD) != EditedRecordId) {
+        if (found && MTTrinkets.asInteger(Field::ID_RECORD) != recordId) {
             ShowError(OpsTexts::duplicateCode());
             return;
         }
@@ -167,7 +170,7 @@ void TFmTavro::BtSetTrinkClick()
 
         // The grid stays usable during the waits: should the record have gone meanwhile, no
         // other record may receive its trinkets.
-        if (!MTTrinkets.locate(Field::ID_RECORD, EditedRecordId))
+        if (!MTTrinkets.locate(Field::ID_RECORD, recordId))
             return;
         MTTrinkets.edit();
         MTTrinkets.setInteger(Field::ID_TRINK, first);

@@ -1,5 +1,6 @@
 #include "auxwindow.h"
 #include "devicetexts.h"
+#include "gridtrinket.h"
 #include "journal.h"
 #include "messagebox.h"
 #include "mntavro.h"
@@ -117,6 +118,7 @@ private slots:
     void userEnrolmentRefusals_data();
     void userEnrolmentRefusals();
     void userEnrolmentAsksFirst();
+    void editingDuringTheWaitKeepsTheEnrolledRecord();
     void masterEnrolmentOverExistingMaster();
     void enrolmentWithoutMaster();
     void enrolmentErrorsInABox_data();
@@ -378,6 +380,35 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317") + readSlot(12) + Crc);
     QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Taken);
     QCOMPARE(w.MTTrinkets.asText(Field::CODE), QByteArray("0X?10?1001"));
+}
+
+void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
+{
+    OpsRig rig(sampleRegister());
+    QVERIFY(rig.ready());
+    TFmTavro& w = rig.window();
+    w.MTTrinkets.setCurrentRow(1);
+    bool edited = false;
+    // The grid stays live during the wait: another record is opened in the editor and left.
+    rig.pressTrinkets({First}, [&] {
+        rig.onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow* window) {
+            edited = true;
+            window->reject();
+        });
+        const QModelIndex row = w.GridTrinket->model()->index(2, 0);
+        const QPoint at = w.GridTrinket->visualRect(row).center();
+        QTest::mouseClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
+    });
+    click(w.BtSetTrink);
+    QVERIFY(edited);
+
+    QCOMPARE(MessageBoxSeam::shown().size(), 0);
+    std::vector<Record> expected = sampleRegister();
+    expected[1].setInteger(Field::ID_TRINK, First);
+    expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
+    QCOMPARE(w.MTTrinkets.rows(), expected);
+    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
 }
 
 void TestOpsWindow::masterEnrolmentOverExistingMaster()
