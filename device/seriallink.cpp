@@ -166,10 +166,13 @@ void SerialLink::FlushPort()
     draining.start();
     for (;;) {
         const ReadResult r = read(1);
-        if (!r.ok || draining.elapsed() > FlushLimitMs)
+        if (!r.ok)
             throw DeviceError(DeviceTexts::portReadError());
+        // A silent read ends the drain however long it took to get there.
         if (r.data.isEmpty())
             return;
+        if (draining.elapsed() > m_flushLimitMs)
+            throw DeviceError(DeviceTexts::portReadError());
     }
 }
 

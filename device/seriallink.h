@@ -40,6 +40,8 @@ public:
     // hold the tool forever.
     void FlushPort();
     static constexpr int FlushLimitMs = 2000;
+    // Tests shorten the limit to reach it without a long chatter.
+    void setFlushLimitMs(int ms) { m_flushLimitMs = ms; }
 
     // True after the port failed under the tool (line error, adapter pulled, peer gone):
     // every read fails until Close and Open.
@@ -59,4 +61,5 @@ private:
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_broken = false;
+    int m_flushLimitMs = FlushLimitMs;
 };

@@ -59,6 +59,7 @@ private slots:
     void flushDrainsStaleInputAndEndsWithATimeout();
     void flushFollowsAChatteringLineUntilItStops();
     void flushGivesUpOnALineThatNeverStops();
+    void flushEndingInSilenceSucceedsPastTheLimit();
     void floodingPeerCannotGrowTheBuffer();
     void vanishedPeerBreaksTheLinkUntilReopened();
     void vanishedPeerDoesNotBusyTheEventLoop();
@@ -330,6 +331,18 @@ void TestSerialLink::flushGivesUpOnALineThatNeverStops()
     QCOMPARE(flushError(*m_link), DeviceTexts::portReadError());
     QVERIFY(timer.elapsed() >= SerialLink::FlushLimitMs);
     QVERIFY(timer.elapsed() < SerialLink::FlushLimitMs + 3000);
+}
+
+void TestSerialLink::flushEndingInSilenceSucceedsPastTheLimit()
+{
+    QString error;
+    QVERIFY(m_link->Open(m_sim->slavePath(), &error));
+    // The closing silent read alone outlasts this limit; the line fell silent all the same.
+    m_link->setFlushLimitMs(20);
+    m_sim->inject(QByteArray("x"));
+    QTRY_COMPARE(m_link->pendingBytes(), qint64(1));
+    QCOMPARE(flushError(*m_link), QString());
+    QCOMPARE(m_link->pendingBytes(), qint64(0));
 }
 
 void TestSerialLink::floodingPeerCannotGrowTheBuffer()
