@@ -382,6 +382,8 @@ void TFmTavro::BtEditClick()
     if (!Editing::canEdit(MTTrinkets))
         return;
     EditedRecordId = MTTrinkets.asInteger(Field::ID_RECORD);
+    // The window is modal, so rows don't move while it is open.
+    const int editedRow = MTTrinkets.currentRow();
     SFEditItem->EdAddr->setText(Text1251::toUnicode(MTTrinkets.asText(Field::ADDRESS)));
     SFEditItem->EdPNum->setText(Text1251::toUnicode(MTTrinkets.asText(Field::PULT_NUM)));
     SFEditItem->EdAddr->setFocus();
@@ -389,6 +391,10 @@ void TFmTavro::BtEditClick()
         MTTrinkets.cancel();
         return;
     }
+    // The number check finds records by number and may leave another one current: a negative,
+    // null or repeated ID_RECORD can't be found again that way. The change belongs to the
+    // record that was opened.
+    MTTrinkets.setCurrentRow(editedRow);
     Editing::editCurrent(MTTrinkets, Text1251::fromUnicode(SFEditItem->EdPNum->text()),
                          Text1251::fromUnicode(SFEditItem->EdAddr->text()));
     SaveData();

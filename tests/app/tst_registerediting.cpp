@@ -199,6 +199,34 @@ private slots:
         MessageBoxSeam::setUnattended(true);
     }
 
+    // A record numbered below 0 (as a file may hold): the refusal can't find it again by its
+    // number, so the record holding the number stays current meanwhile; the accepted change
+    // must still reach the record that was opened, never the other one.
+    void editOfNegativeNumberedRecordAfterRefusal()
+    {
+        start({AppTest::record(-5, "105", "own"), AppTest::record(1, "106", "other")});
+        select(-5);
+        AppTest::onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow* window) {
+            auto* edit = static_cast<TSFEditItem*>(window);
+            edit->EdPNum->clear();
+            AppTest::typeText(edit->EdPNum, QStringLiteral("106"));
+            MessageBoxSeam::pushAnswer(IDOK);
+            QTest::mouseClick(edit->BtOk, Qt::LeftButton);
+            QVERIFY(edit->isVisible());
+            edit->EdPNum->clear();
+            AppTest::typeText(edit->EdPNum, QStringLiteral("107"));
+            QTest::mouseClick(edit->BtOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Такой пультовой номер уже существует")});
+        const std::vector<Record> saved = AppTest::recordsIn(QStringLiteral("Trinket.dat"));
+        QCOMPARE(saved[0].asInteger(Field::ID_RECORD), -5);
+        QCOMPARE(saved[0].asText(Field::PULT_NUM), QByteArray("107"));
+        QCOMPARE(saved[1].asText(Field::PULT_NUM), QByteArray("106"));
+        QCOMPARE(saved[1].asText(Field::ADDRESS), QByteArray("other"));
+        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), -5);
+    }
+
     // While adding, a refused duplicate leaves the record that holds the number current.
     void duplicateWhileAdding()
     {
