@@ -135,6 +135,13 @@ int main(int argc, char* argv[])
         }
     }
 
+    // The firmware's major version is what tells the models apart: 2 and 3 are a QM407M.
+    if ((model == QLatin1String("QM407M")) != (major == 2 || major == 3)) {
+        std::cerr << "version " << qPrintable(parser.value(versionOption)) << " is not one of a "
+                  << qPrintable(model) << " (a QM407M has version 2.x or 3.x)" << std::endl;
+        return 2;
+    }
+
     Qm407Simulator sim;
     sim.setVersion(major, minor);
     sim.setPacing(parser.isSet(paceOption));

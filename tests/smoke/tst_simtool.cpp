@@ -29,7 +29,10 @@ void TestSimTool::helpExplainsTheCommands()
 void TestSimTool::badOptionsAreRefused()
 {
     for (const QStringList& args : {QStringList {QStringLiteral("--model"), QStringLiteral("QM999")},
-                                    QStringList {QStringLiteral("--version"), QStringLiteral("one")}}) {
+                                    QStringList {QStringLiteral("--version"), QStringLiteral("one")},
+                                    QStringList {QStringLiteral("--model"), QStringLiteral("QM407M"),
+                                                 QStringLiteral("--version"), QStringLiteral("1.2")},
+                                    QStringList {QStringLiteral("--version"), QStringLiteral("2.0")}}) {
         QProcess sim;
         sim.start(QStringLiteral(QM407_SIM), args);
         QVERIFY(sim.waitForFinished(10000));
