@@ -51,6 +51,7 @@ private slots:
     void textTags_data();
     void textTags();
     void longAndWideTextsAreAccepted();
+    void anyOtherNullFlagMeansAValueFollows();
     void staleTailIsNeverRead();
     void errorsKeepCompletedRecords_data();
     void errorsKeepCompletedRecords();
@@ -168,6 +169,26 @@ void TestDataFormat::longAndWideTextsAreAccepted()
     QCOMPARE(r.asText(Field::CODE_D), QByteArray("A"));
     QCOMPARE(r.asText(Field::PULT_NUM), QByteArray(32, 'Z'));
     QCOMPARE(r.asText(Field::ADDRESS), cp("Юг"));
+}
+
+void TestDataFormat::anyOtherNullFlagMeansAValueFollows()
+{
+    // Only 0x09 marks a null; 0x00, 0x01 and 0x0A as flags are followed by the value.
+    RecordStore s;
+    QCOMPARE(load(s, oneRecord("00 02 07 01 04 13 3C 5A 00 0A 02 05 09 09 FF 06 01 41 09")), QString());
+    QCOMPARE(s.count(), 1);
+    const Record& r = s.at(0);
+    QCOMPARE(r.asInteger(Field::ID_RECORD), 7);
+    QCOMPARE(r.asInteger(Field::ID_TRINK), 0x5A3C13);
+    QVERIFY(!r.isNull(Field::ID_TRINK_D));
+    QCOMPARE(r.asInteger(Field::ID_TRINK_D), 5);
+    QVERIFY(r.isNull(Field::CODE) && r.isNull(Field::CODE_D) && r.isNull(Field::ADDRESS));
+    QCOMPARE(r.asText(Field::PULT_NUM), QByteArray("A"));
+    // A flag that isn't 0x09 before a null-looking entry: the entry is read as a value, and a
+    // text field's 0x09 is then the wrong kind.
+    RecordStore t;
+    QCOMPARE(load(t, oneRecord("08 02 01 09 09 08 09 09 09 09")), QStringLiteral("Invalid property value"));
+    QCOMPARE(t.count(), 0);
 }
 
 void TestDataFormat::staleTailIsNeverRead()
