@@ -70,6 +70,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
 
+    // The fixed size is known only once the layout has run; centre that, not the default size.
+    layout()->activate();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 

@@ -58,6 +58,10 @@ private slots:
         QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w->font().pixelSize(), 11);
         QCOMPARE(w->GridTrinket->geometry(), QRect(0, 0, 561, 409));
+        // Centred on the screen at start, with nothing stored.
+        const QPoint screenCentre = w->screen()->availableGeometry().center();
+        QVERIFY2((w->frameGeometry().center() - screenCentre).manhattanLength() <= 8,
+                 qPrintable(QStringLiteral("%1,%2").arg(w->frameGeometry().center().x()).arg(w->frameGeometry().center().y())));
 
         const QList<std::tuple<QPushButton*, int, QString, QString>> buttons = {
             {w->BtSetTrink, 104, QStringLiteral("Установить брелки (F2)"), QString()},
