@@ -42,12 +42,15 @@ bool canDeleteOrErase(const RecordStore& store)
 
 void addRecord(RecordStore& store, qint32& maxRecordId, const QByteArray& consoleNumber, const QByteArray& address)
 {
+    // A file may hold the largest number there is; the next one wraps as 32-bit arithmetic
+    // does instead of overflowing.
+    const qint32 id = qint32(quint32(maxRecordId) + 1u);
     store.insert();
-    store.setInteger(Field::ID_RECORD, maxRecordId + 1);
+    store.setInteger(Field::ID_RECORD, id);
     store.setText(Field::PULT_NUM, consoleNumber);
     store.setText(Field::ADDRESS, address);
     store.post();
-    ++maxRecordId;
+    maxRecordId = id;
 }
 
 void editCurrent(RecordStore& store, const QByteArray& consoleNumber, const QByteArray& address)

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 using Fixtures::cp;
 using Editing::CheckResult;
 
@@ -117,12 +119,17 @@ void TestEditing::addNumbersAndPlacesRecords()
     Editing::addRecord(s, max, "301", QByteArray());
     QCOMPARE(s.asInteger(Field::ID_RECORD), 7);   // 6 is never handed out twice
 
+    max = std::numeric_limits<qint32>::max();
+    Editing::addRecord(s, max, "302", QByteArray());
+    QCOMPARE(s.asInteger(Field::ID_RECORD), std::numeric_limits<qint32>::min());
+    QCOMPARE(max, std::numeric_limits<qint32>::min());
+
     // The new record is written to the file just before the record that was current.
     RecordStore loaded;
     DataFormat::read(loaded, DataFormat::write(s));
-    QCOMPARE(loaded.at(1).asInteger(Field::ID_RECORD), 7);
-    QCOMPARE(loaded.at(2).asInteger(Field::ID_RECORD), 1);
-    QVERIFY(!loaded.at(1).isNull(Field::ADDRESS));
+    QCOMPARE(loaded.at(2).asInteger(Field::ID_RECORD), 7);
+    QCOMPARE(loaded.at(3).asInteger(Field::ID_RECORD), 1);
+    QVERIFY(!loaded.at(2).isNull(Field::ADDRESS));
 }
 
 void TestEditing::refusalsAtEndAndOnTheMaster()
