@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <optional>
@@ -39,6 +40,9 @@ public:
         m_shown = m_window.isVisible();
         m_window.CancelRequested = false;
         m_window.EnableControls(false);
+        // "Опции" stays usable during a wait, but a detection now would take the controller's
+        // answer to the wait for its own and lose the enrolment.
+        m_window.SFOptions->BtDefModel->setEnabled(false);
         m_window.SFSetupTrink->LbSetupTrink->setText(label);
         m_window.SFSetupTrink->Show();
     }
@@ -55,6 +59,7 @@ public:
     {
         m_window.SFSetupTrink->Hide();
         m_window.EnableControls(true);
+        m_window.SFOptions->BtDefModel->setEnabled(true);
     }
 
 private:

@@ -119,6 +119,7 @@ private slots:
     void userEnrolmentRefusals();
     void userEnrolmentAsksFirst();
     void editingDuringTheWaitKeepsTheEnrolledRecord();
+    void noDetectionDuringTheWait();
     void masterEnrolmentOverExistingMaster();
     void enrolmentWithoutMaster();
     void enrolmentErrorsInABox_data();
@@ -409,6 +410,25 @@ void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected);
     QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+}
+
+void TestOpsWindow::noDetectionDuringTheWait()
+{
+    OpsRig rig(sampleRegister());
+    QVERIFY(rig.ready());
+    TFmTavro& w = rig.window();
+    w.MTTrinkets.setCurrentRow(1);
+    bool checked = false;
+    // "Опции" stays open to the installer, but "Определить" would take the wait's reply.
+    rig.pressTrinkets({First}, [&] {
+        QVERIFY(w.N3->isEnabled());
+        QVERIFY(!w.SFOptions->BtDefModel->isEnabled());
+        checked = true;
+    });
+    click(w.BtSetTrink);
+    QVERIFY(checked);
+    QVERIFY(w.SFOptions->BtDefModel->isEnabled());
+    QCOMPARE(w.MTTrinkets.at(1).asInteger(Field::ID_TRINK), qint32(First));
 }
 
 void TestOpsWindow::masterEnrolmentOverExistingMaster()
