@@ -327,7 +327,9 @@ void TFormStorage::restore()
 
 void TFormStorage::restorePlacement(QSettings& store)
 {
-    const QRect frame = m_form->frameGeometry();
+    // While the window is being shown its frame may be known before its position accounts for
+    // it: take the position move() works with, so a missing number keeps the window in place.
+    const QRect frame(m_form->pos(), m_form->frameGeometry().size());
     readInteger(store, QStringLiteral("Flags"), 0);   // Windows' own detail; only its type matters here
     const QString suffix = screenSuffix();
     const QString minMax = readScreenValue(store, QStringLiteral("MinMaxPos"), suffix);
