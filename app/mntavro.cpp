@@ -203,6 +203,8 @@ void TFmTavro::buildControls()
         button->setObjectName(QLatin1String(design.name));
         button->setGeometry(568, design.y, 165, 25);
         button->setToolTip(design.hint);
+        // Enter presses the focused button, as Space does.
+        button->setAutoDefault(true);
         *design.button = button;
     }
 

@@ -92,6 +92,16 @@ private slots:
                  QStringLiteral("105"));
     }
 
+    // Keyboard use: Enter on a focused button of the main window presses it.
+    void enterPressesTheFocusedButton()
+    {
+        start({});
+        answerEditWindow(QStringLiteral("a"), QStringLiteral("7"));
+        m_window->BtAdd->setFocus();
+        QTest::keyClick(m_window->BtAdd, Qt::Key_Return);
+        QCOMPARE(m_window->MTTrinkets.count(), 1);
+    }
+
     // Numbers continue after the largest loaded one and are never handed out twice in a run.
     void numbering()
     {
