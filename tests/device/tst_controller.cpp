@@ -1,8 +1,7 @@
 #include "controller.h"
 #include "deviceerror.h"
 #include "devicetexts.h"
-#include "seriallink.h"
-#include "simulator.h"
+#include "simulatedcontroller.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -81,26 +80,25 @@ private slots:
     void failedDetectionKeepsTheMap();
 
 private:
-    std::unique_ptr<Qm407Simulator> m_sim;
-    std::unique_ptr<SerialLink> m_link;
-    std::unique_ptr<Controller> m_controller;
+    std::unique_ptr<SimulatedController> m_rig;
+    Qm407Simulator* m_sim = nullptr;
+    SerialLink* m_link = nullptr;
+    Controller* m_controller = nullptr;
 };
 
 void TestController::init()
 {
-    m_sim = std::make_unique<Qm407Simulator>();
-    QVERIFY(m_sim->start());
-    m_link = std::make_unique<SerialLink>();
+    m_rig = std::make_unique<SimulatedController>();
     QString error;
-    QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
-    m_controller = std::make_unique<Controller>(*m_link);
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+    m_sim = &m_rig->sim;
+    m_link = &m_rig->link;
+    m_controller = &m_rig->controller;
 }
 
 void TestController::cleanup()
 {
-    m_controller.reset();
-    m_link.reset();
-    m_sim.reset();
+    m_rig.reset();
 }
 
 void TestController::cellPrimitivesSendExactFrames()

@@ -3,9 +3,8 @@
 #include "devicetexts.h"
 #include "journal.h"
 #include "opstexts.h"
-#include "seriallink.h"
 #include "service.h"
-#include "simulator.h"
+#include "simulatedcontroller.h"
 #include "trinket.h"
 #include "zoneparams.h"
 
@@ -92,26 +91,25 @@ private slots:
 private:
     void detect(int major, int minor);
 
-    std::unique_ptr<Qm407Simulator> m_sim;
-    std::unique_ptr<SerialLink> m_link;
-    std::unique_ptr<Controller> m_controller;
+    std::unique_ptr<SimulatedController> m_rig;
+    Qm407Simulator* m_sim = nullptr;
+    SerialLink* m_link = nullptr;
+    Controller* m_controller = nullptr;
 };
 
 void TestOpsDevice::init()
 {
-    m_sim = std::make_unique<Qm407Simulator>();
-    QVERIFY(m_sim->start());
-    m_link = std::make_unique<SerialLink>();
+    m_rig = std::make_unique<SimulatedController>();
     QString error;
-    QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
-    m_controller = std::make_unique<Controller>(*m_link);
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+    m_sim = &m_rig->sim;
+    m_link = &m_rig->link;
+    m_controller = &m_rig->controller;
 }
 
 void TestOpsDevice::cleanup()
 {
-    m_controller.reset();
-    m_link.reset();
-    m_sim.reset();
+    m_rig.reset();
 }
 
 void TestOpsDevice::detect(int major, int minor)

@@ -1,0 +1,10 @@
+#include "simulatedcontroller.h"
+
+bool SimulatedController::start(QString* error)
+{
+    if (!sim.start()) {
+        *error = QStringLiteral("the simulator could not open a pseudo-terminal");
+        return false;
+    }
+    return link.Open(sim.slavePath(), error);
+}
