@@ -1,12 +1,11 @@
 #include "opsrig.h"
 
+#include "apptest.h"
 #include "auxwindow.h"
-#include "dataformat.h"
 #include "formstorage.h"
 #include "messagebox.h"
 #include "mntavro.h"
 #include "quitrequest.h"
-#include "recordstore.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,7 +24,7 @@ OpsRig::OpsRig(const std::vector<Record>& records)
     QDir().mkpath(folder.filePath(QStringLiteral("config")));
     TFormStorage::setStoreDirectory(folder.filePath(QStringLiteral("config")));
     QFile file(dataPath());
-    const QByteArray bytes = OpsTest::fileBytes(records);
+    const QByteArray bytes = AppTest::registerBytes(records);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         return;
     file.close();
@@ -130,26 +129,6 @@ Record record(qint32 id, const QByteArray& consoleNumber, qint32 trinket, qint32
         r.setText(Field::CODE_D, "1111111111");
     }
     return r;
-}
-
-QByteArray fileBytes(const std::vector<Record>& records)
-{
-    RecordStore store;
-    for (const Record& r : records)
-        store.append(r);
-    return DataFormat::write(store);
-}
-
-int run(QObject* test, int argc, char** argv)
-{
-    QTemporaryDir home;
-    const QString runtime = home.filePath(QStringLiteral("run"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    QApplication app(argc, argv);
-    return QTest::qExec(test, argc, argv);
 }
 
 } // namespace OpsTest

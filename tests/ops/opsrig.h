@@ -54,10 +54,5 @@ private:
 namespace OpsTest {
 
 Record record(qint32 id, const QByteArray& consoleNumber, qint32 trinket = 0, qint32 secondTrinket = 0);
-// The data file the tool writes for these records.
-QByteArray fileBytes(const std::vector<Record>& records);
-
-// Private settings and single-instance folders for the whole process, then the tests.
-int run(QObject* test, int argc, char** argv);
 
 } // namespace OpsTest

@@ -1,3 +1,4 @@
+#include "apptest.h"
 #include "auxwindow.h"
 #include "devicetexts.h"
 #include "gridtrinket.h"
@@ -289,7 +290,7 @@ void TestOpsWindow::userEnrolmentOneTrinket()
     expected[1].setInteger(Field::ID_TRINK, First);
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected); // the second trinket is kept in one-trinket mode
-    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
 void TestOpsWindow::userEnrolmentTwoTrinkets()
@@ -313,7 +314,7 @@ void TestOpsWindow::userEnrolmentTwoTrinkets()
     expected[1].setInteger(Field::ID_TRINK_D, Second);
     expected[1].setText(Field::CODE_D, DeviceOps::TrinketCode(Second).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected);
-    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
 void TestOpsWindow::userEnrolmentRefusals_data()
@@ -409,7 +410,7 @@ void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
     expected[1].setInteger(Field::ID_TRINK, First);
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected);
-    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
 void TestOpsWindow::noDetectionDuringTheWait()
@@ -462,7 +463,7 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     expected[0].setInteger(Field::ID_TRINK, First);
     expected[0].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     QCOMPARE(w.MTTrinkets.rows(), expected); // the address stays
-    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(expected));
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
 void TestOpsWindow::enrolmentWithoutMaster()
@@ -489,7 +490,7 @@ void TestOpsWindow::enrolmentWithoutMaster()
     QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Second);
     QCOMPARE(w.MTTrinkets.asText(Field::CODE), DeviceOps::TrinketCode(Second).toLatin1());
     QCOMPARE(w.MTTrinkets.count(), 2);
-    QCOMPARE(rig.dataBytes(), OpsTest::fileBytes(w.MTTrinkets.rows()));
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(w.MTTrinkets.rows()));
     QCOMPARE(rig.sim.crcRequests(), 2);
 }
 
@@ -869,10 +870,6 @@ void TestOpsWindow::closedPort()
     QVERIFY(w.ActSetTrinket->isEnabled());
 }
 
-int main(int argc, char** argv)
-{
-    TestOpsWindow test;
-    return OpsTest::run(&test, argc, argv);
-}
+QM407_APP_TEST_MAIN(TestOpsWindow)
 
 #include "tst_opswindow.moc"
