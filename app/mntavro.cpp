@@ -152,6 +152,9 @@ void TFmTavro::buildMenus()
     NTrinket = bar->addAction(QStringLiteral("Брелок"));
     NTrinket->setObjectName(QStringLiteral("NTrinket"));
 
+    NService = bar->addMenu(QStringLiteral("Сервис"));
+    NService->setObjectName(QStringLiteral("NService"));
+
     route(N3, &TFmTavro::N3Click);
     route(NPort, &TFmTavro::NPortClick);
     route(NExit, &TFmTavro::NExitClick);

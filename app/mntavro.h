@@ -66,6 +66,7 @@ public:
     QAction* NJournal;
     QAction* EEPROM;
     QAction* NTrinket; // "Брелок", a command on the menu bar itself
+    QMenu* NService; // "Сервис": the tool's own commands beyond the controller's
     QAction* ActSetTrinket;
     QAction* ActTestTrinket;
     QAction* ActSetParms;

@@ -105,10 +105,11 @@ private slots:
         start({});
         TFmTavro* w = m_window.get();
         const QList<QAction*> top = w->menuBar()->actions();
-        QCOMPARE(top.size(), 3);
+        QCOMPARE(top.size(), 4);
         QCOMPARE(top[0]->text(), QStringLiteral("Система"));
         QCOMPARE(top[1]->text(), QStringLiteral("QM407"));
         QCOMPARE(top[2], w->NTrinket);
+        QCOMPARE(top[3]->text(), QStringLiteral("Сервис"));
         QCOMPARE(w->NTrinket->text(), QStringLiteral("Брелок"));
         QCOMPARE(w->NTrinket->menu(), nullptr);
 
