@@ -1,5 +1,6 @@
 #include "auxwindow.h"
 
+#include "lifecycle.h"
 #include "messagebox.h"
 
 #include <QAbstractButton>
@@ -64,6 +65,7 @@ int TAuxWindow::ShowModal()
     centreOverMainWindow();
     m_modal = true;
     QPointer<TAuxWindow> alive(this);
+    qCInfo(lcLifecycle, "showing %s", qUtf8Printable(objectName()));
     exec();
     if (!alive)
         return mrCancel;

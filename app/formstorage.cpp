@@ -1,5 +1,6 @@
 #include "formstorage.h"
 
+#include "lifecycle.h"
 #include "messagebox.h"
 
 #include <QAbstractButton>
@@ -441,6 +442,7 @@ bool TFormStorage::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Show && !m_shown) {
         m_shown = true;
         RunGuarded([this] { restore(); });
+        qCInfo(lcLifecycle, "main window shown, options restored");
     } else if (event->type() == QEvent::Close) {
         // The window's own close handler decides first; only a granted close saves.
         static_cast<QObject*>(m_form)->event(event);

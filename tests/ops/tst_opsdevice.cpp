@@ -174,7 +174,7 @@ void TestOpsDevice::waitEndsWhenTheLineFails()
 void TestOpsDevice::testReportsButtonAndAck()
 {
     m_sim->inject(hex("4242")); // stale input goes with the drain
-    QTest::qWait(50);
+    QTRY_COMPARE(m_link->pendingBytes(), qint64(2));
     ScriptedHost host;
     host.onPump = [this](int) {
         if (m_sim->isWaiting())

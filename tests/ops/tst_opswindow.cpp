@@ -251,7 +251,6 @@ void TestOpsWindow::unknownModeIsRefused()
     rig.onModal(QStringLiteral("SFParams"), [&](TAuxWindow* window) {
         w.SFParams->SensMode2->setEditText(QStringLiteral("Охрана"));
         click(w.SFParams->BtWrParams);
-        QTest::qWait(20);
         const bool stillOpen = window->isVisible();
         window->reject();
         QVERIFY(stillOpen);
@@ -704,7 +703,6 @@ void TestOpsWindow::journalStopsAnswering()
         window->reject();
     });
     trigger(w.NJournal);
-    QTest::qWait(50);
     QVERIFY(!shown);
     verifyError(DeviceTexts::noAnswer());
     // The entries read before stay in the list until the next reading.

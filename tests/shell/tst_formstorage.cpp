@@ -119,6 +119,7 @@ private:
     void store(const Values& values);
     Values stored() const;
     std::unique_ptr<TFmTavro> showWindow();
+    void runQueued();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_previousFolder;
@@ -177,6 +178,14 @@ Values TestFormStorage::stored() const
         values.insert(key, value.typeId() == QMetaType::QString ? value.toString() : QStringLiteral("<not text>"));
     }
     return values;
+}
+
+// Runs the event loop until everything queued so far (a deferred minimize, say) has run.
+void TestFormStorage::runQueued()
+{
+    bool reached = false;
+    QTimer::singleShot(0, this, [&reached] { reached = true; });
+    QTRY_VERIFY(reached);
 }
 
 std::unique_ptr<TFmTavro> TestFormStorage::showWindow()
@@ -354,7 +363,7 @@ void TestFormStorage::olderLayoutIsNotRestored()
     const QPoint centred = window->pos();
     QVERIFY(centred != QPoint(10, 20));
     QCOMPARE(window->SFParams->OpDelay1->value(), 30);
-    QTest::qWait(50);
+    runQueued();
     QVERIFY(!window->isMinimized());
     QVERIFY(window->close());
     const Values values = stored();
@@ -428,7 +437,7 @@ void TestFormStorage::minimizedStateIsCarriedOver()
     for (const char* command : {"1", "5", "9", "0", "11", "normal"}) {
         store({{QStringLiteral("ShowCmd"), QString::fromLatin1(command)}});
         auto window = showWindow();
-        QTest::qWait(20);
+        runQueued();
         QVERIFY2(!window->isMinimized(), command);
     }
 }

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -49,10 +51,13 @@ private slots:
     void nextStartAfterTheFirstWasEnded();
     void simultaneousStartsLeaveExactlyOne();
     void terminationTakesTheOrderlyWayOut();
+    void terminationBeforeTheFirstShowingStoresNothing();
 
 private:
     QProcess* start(const QString& folder, const QString& program = QStringLiteral(QM407_TOOL));
     bool markerHeld() const;
+    bool reached(QProcess* copy, const QByteArray& milestone);
+    void waitUntilShown(QProcess* copy);
     QByteArray snapshot() const;
     void waitUntilFirst(QProcess* copy);
     void expectQuickEnd(QProcess* copy);
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_work;
     std::vector<std::unique_ptr<QProcess>> m_copies;
+    std::map<QProcess*, QByteArray> m_errors;
 };
 
 void TestToolCopies::init()
@@ -100,9 +106,17 @@ QProcess* TestToolCopies::start(const QString& folder, const QString& program)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    // The tool's milestones on standard error tell how far it has come.
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qm407.lifecycle.info=true"));
     copy->setProcessEnvironment(environment);
     copy->setWorkingDirectory(folder);
-    copy->setProcessChannelMode(QProcess::ForwardedChannels);
+    copy->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    QProcess* raw = copy.get();
+    connect(raw, &QProcess::readyReadStandardError, this, [this, raw] {
+        const QByteArray text = raw->readAllStandardError();
+        m_errors[raw] += text;
+        std::fputs(text.constData(), stderr); // still visible in the test's log
+    });
     copy->start(program, {});
     m_copies.push_back(std::move(copy));
     return m_copies.back().get();
@@ -112,13 +126,26 @@ QProcess* TestToolCopies::start(const QString& folder, const QString& program)
 // starting meanwhile waits for it.
 bool TestToolCopies::markerHeld() const
 {
-    const QByteArray path = QFile::encodeName(m_dir->filePath(QStringLiteral("runtime/") + Marker + QStringLiteral(".lock")));
+    const QByteArray path
+        = QFile::encodeName(m_dir->filePath(QStringLiteral("runtime/") + Marker + QStringLiteral(".lock")));
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     ::close(fd);
     return held;
+}
+
+bool TestToolCopies::reached(QProcess* copy, const QByteArray& milestone)
+{
+    return m_errors[copy].contains(milestone);
+}
+
+// The settings store restores, and so may save, only from the first showing on.
+void TestToolCopies::waitUntilShown(QProcess* copy)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(reached(copy, "main window shown") || copy->state() == QProcess::NotRunning, Patience);
+    QCOMPARE(copy->state(), QProcess::Running);
 }
 
 QByteArray TestToolCopies::snapshot() const
@@ -154,7 +181,7 @@ void TestToolCopies::secondStartEndsAndLeavesTheFilesAlone()
 
     QProcess* first = start(m_work);
     waitUntilFirst(first);
-    QTest::qWait(500);   // let it settle on its files
+    waitUntilShown(first);
     const QByteArray before = snapshot();
     const QByteArray settingsBefore = contents(settings);
 
@@ -194,8 +221,7 @@ void TestToolCopies::nextStartAfterTheFirstWasEnded()
 
     QProcess* next = start(m_work);
     waitUntilFirst(next);
-    QTest::qWait(500);
-    QCOMPARE(next->state(), QProcess::Running);
+    waitUntilShown(next);
     expectQuickEnd(start(m_dir->filePath(QStringLiteral("other"))));
 }
 
@@ -216,7 +242,11 @@ void TestToolCopies::simultaneousStartsLeaveExactlyOne()
     while (running() > 1 && !deadline.hasExpired())
         QTest::qWait(50);
     QCOMPARE(running(), 1);
-    QTest::qWait(1000);
+    // The one left goes all the way to its window, and still alone.
+    for (QProcess* copy : copies) {
+        if (copy->state() != QProcess::NotRunning)
+            waitUntilShown(copy);
+    }
     QCOMPARE(running(), 1);
     QVERIFY(markerHeld());
     for (QProcess* copy : copies) {
@@ -233,12 +263,31 @@ void TestToolCopies::terminationTakesTheOrderlyWayOut()
     QVERIFY(QFile::remove(backup));
     QProcess* first = start(m_work);
     waitUntilFirst(first);
-    QTest::qWait(500);
+    waitUntilShown(first);
     ::kill(pid_t(first->processId()), SIGTERM);
     expectQuickEnd(first);
     // As after "Выход": the backup is refreshed and the options are stored.
     QCOMPARE(contents(backup), contents(m_work + QStringLiteral("/Trinket.dat")));
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"))));
+}
+
+void TestToolCopies::terminationBeforeTheFirstShowingStoresNothing()
+{
+    // No data file: the recovery window comes before the main window is ever shown.
+    const QString data = m_work + QStringLiteral("/Trinket.dat");
+    const QString backup = m_work + QStringLiteral("/Trinket.bkd");
+    QVERIFY(QFile::remove(data));
+    const QByteArray backupBefore = contents(backup);
+    QProcess* first = start(m_work);
+    waitUntilFirst(first);
+    QTRY_VERIFY_WITH_TIMEOUT(reached(first, "showing SFMakeFile") || first->state() == QProcess::NotRunning, Patience);
+    ::kill(pid_t(first->processId()), SIGTERM);
+    expectQuickEnd(first);
+    QVERIFY(!reached(first, "main window shown"));
+    // Nothing was restored, so nothing is stored; no data file held, so no backup made.
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini"))));
+    QVERIFY(!QFile::exists(data));
+    QCOMPARE(contents(backup), backupBefore);
 }
 
 QTEST_GUILESS_MAIN(TestToolCopies)

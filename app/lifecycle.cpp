@@ -1,0 +1,3 @@
+#include "lifecycle.h"
+
+Q_LOGGING_CATEGORY(lcLifecycle, "qm407.lifecycle", QtWarningMsg)
