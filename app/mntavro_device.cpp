@@ -82,9 +82,6 @@ int TFmTavro::SetupTrinket(int slot)
 
 void TFmTavro::BtTrinkCancelClick()
 {
-    // One cancel frame per wait: a second would reach a controller that no longer waits.
-    if (CancelRequested)
-        return;
     DeviceOps::sendCancelWait(Device);
     CancelRequested = true;
 }

@@ -138,11 +138,16 @@ void SerialLink::write(const QByteArray& bytes)
 
 SerialLink::ReadResult SerialLink::read(int n)
 {
+    return read(n, readTimeoutMs(n));
+}
+
+SerialLink::ReadResult SerialLink::read(int n, int timeoutMs)
+{
     ReadResult result;
     if (!isOpen() || portFailed())
         return result;
 
-    const QDeadlineTimer deadline(readTimeoutMs(n));
+    const QDeadlineTimer deadline(timeoutMs);
     while (result.data.size() < n) {
         if (m_port->bytesAvailable() > 0) {
             result.data += m_port->read(n - result.data.size());

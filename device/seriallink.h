@@ -32,8 +32,9 @@ public:
         bool ok = false; // false: the read call failed (closed, broken or vanished port)
         QByteArray data; // up to n bytes; fewer or none when the time-out ran out
     };
-    // Reads up to n bytes, waiting at most 10 * n + 100 ms.
+    // Reads up to n bytes, waiting at most 10 * n + 100 ms, or timeoutMs.
     ReadResult read(int n);
+    ReadResult read(int n, int timeoutMs);
 
     // Reads and discards input until a read returns no byte. Throws DeviceError, also when
     // the line is still talking after FlushLimitMs: a peer that never falls silent must not

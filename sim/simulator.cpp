@@ -603,11 +603,11 @@ void Qm407Simulator::setPacing(bool on)
     d->pacing = on;
 }
 
-void Qm407Simulator::inject(const QByteArray& bytes)
+void Qm407Simulator::inject(const QByteArray& bytes, int afterMs)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->running)
-        d->send(bytes, Clock::now());
+        d->send(bytes, Clock::now() + std::chrono::milliseconds(afterMs));
 }
 
 void Qm407Simulator::setChatter(int intervalMs, quint8 byte)

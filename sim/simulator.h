@@ -94,8 +94,8 @@ public:
     // Pace every sent byte at 9600 baud, 10 bits per byte (about 1.04 ms).
     void setPacing(bool on);
 
-    // Sends raw bytes to the tool unasked (stale input, a chattering line).
-    void inject(const QByteArray& bytes);
+    // Sends raw bytes to the tool unasked (stale input, a chattering line), now or afterMs later.
+    void inject(const QByteArray& bytes, int afterMs = 0);
     // Keeps sending a byte every intervalMs until stopped (0 to stop).
     void setChatter(int intervalMs, quint8 byte = 0x42);
 

@@ -34,21 +34,32 @@ namespace {
         QByteArray bytes;
     };
 
+    // How long the rest of a reply may lag behind its first byte: a few byte times at 9600 baud
+    // (1.04 ms each) plus the 16 ms a USB adapter may hold a byte before passing it on.
+    constexpr int ReplyGapMs = 20;
+
     // Reads until the whole reply has come or the installer cancels. The controller answers only
     // once a button is pressed, so there is no time limit; the window stays live between reads.
-    // A reply split over two reads is joined rather than dropped, so it cannot be lost.
+    // A read that brings part of a reply is given the rest if it follows at once (a reply may
+    // straddle the end of a read); a part that stands alone is noise and dropped.
     WaitReply waitForReply(SerialLink& link, int replyLength, const QString& label, WaitHost& host)
     {
         WaitScope scope(host, label);
         WaitReply reply;
         for (;;) {
             host.pump();
-            const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()));
+            SerialLink::ReadResult r = link.read(replyLength);
+            if (r.ok && !r.data.isEmpty() && r.data.size() < replyLength) {
+                const SerialLink::ReadResult rest = link.read(replyLength - int(r.data.size()), ReplyGapMs);
+                r.ok = rest.ok;
+                r.data += rest.data;
+            }
             if (!r.ok)
                 throw DeviceError(DeviceTexts::portReadError());
-            reply.bytes += r.data;
-            if (reply.bytes.size() >= replyLength)
+            if (r.data.size() >= replyLength) {
+                reply.bytes = r.data;
                 break;
+            }
             if (host.cancelRequested()) {
                 // The controller's answer to the cancel frame; whatever it is, the wait is over.
                 link.read(replyLength);

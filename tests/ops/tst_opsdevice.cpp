@@ -78,7 +78,8 @@ private slots:
     void waitEndsWhenTheLineFails();
     void testReportsButtonAndAck();
     void cancelledTest();
-    void splitTestReplyIsJoined();
+    void testReplyStraddlingReadsIsJoined();
+    void strayByteBeforeATestReplyIsDropped();
 
     void unknownModeWritesNothing();
 
@@ -211,21 +212,43 @@ void TestOpsDevice::cancelledTest()
     QCOMPARE(m_link->read(2).data, QByteArray());
 }
 
-void TestOpsDevice::splitTestReplyIsJoined()
+void TestOpsDevice::testReplyStraddlingReadsIsJoined()
 {
-    // The two reply bytes straddle two reads; dropping the first would hang the wait.
+    // The reply's two bytes, a few byte times apart, land around the end of a 120 ms read: its first
+    // byte alone ends that read, and must not be dropped. The offsets sweep past the read's end,
+    // wherever the timers of this machine put it.
+    for (int offsetMs = 106; offsetMs <= 136; offsetMs += 2) {
+        ScriptedHost host;
+        host.onPump = [this, &host, offsetMs](int pumps) {
+            if (pumps == 2) {
+                m_sim->inject(hex("03"), offsetMs);
+                m_sim->inject(QByteArray("U"), offsetMs + 4);
+            }
+            if (pumps == 40)
+                host.cancel = true; // a way out should the reply be lost
+        };
+        const TestOutcome outcome = TestTrinket(*m_controller, host);
+        QVERIFY2(outcome.kind == TestOutcome::Pressed, qPrintable(QString::number(offsetMs)));
+        QCOMPARE(outcome.buttonByte, quint8(0x03));
+    }
+}
+
+void TestOpsDevice::strayByteBeforeATestReplyIsDropped()
+{
+    // Noise half a second before the press: alone, it is no part of the reply.
     ScriptedHost host;
     host.onPump = [this, &host](int pumps) {
         if (pumps == 2)
-            m_sim->inject(hex("03"));
-        if (pumps == 4)
-            m_sim->inject(QByteArray("U"));
+            m_sim->inject(hex("81"));
+        if (pumps == 6)
+            m_sim->pressTestButton(0x03);
         if (pumps == 40)
-            host.cancel = true; // a way out should the reply be lost
+            host.cancel = true;
     };
     const TestOutcome outcome = TestTrinket(*m_controller, host);
     QCOMPARE(outcome.kind, TestOutcome::Pressed);
     QCOMPARE(outcome.buttonByte, quint8(0x03));
+    QCOMPARE(pressedButtonText(outcome.buttonByte), QStringLiteral("Нажата кнопка 1 брелка 3"));
 }
 
 void TestOpsDevice::unknownModeWritesNothing()

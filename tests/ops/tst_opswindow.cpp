@@ -555,7 +555,7 @@ void TestOpsWindow::cancelledEnrolment()
         if (!cancelled && rig.sim.waitingCommand() == 0x17 && w.SFSetupTrink->isVisible()) {
             cancelled = true;
             click(w.SFSetupTrink->BtTrinkCancel);
-            click(w.SFSetupTrink->BtTrinkCancel); // a second click sends nothing more
+            click(w.SFSetupTrink->BtTrinkCancel); // every click sends its own cancel frame
         }
     });
     canceller.start();
@@ -566,6 +566,7 @@ void TestOpsWindow::cancelledEnrolment()
     QCOMPARE(rig.sim.received(),
              userEnrolmentStart()
                  + hex("5317"
+                       "0000"
                        "0000"));
     QVERIFY(!rig.sim.isWaiting());
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
