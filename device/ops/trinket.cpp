@@ -43,15 +43,17 @@ namespace {
         WaitReply reply;
         for (;;) {
             host.pump();
-            const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()));
-            if (!r.ok)
+            const SerialLink::ReadResult r = link.read(replyLength - int(reply.bytes.size()), true);
+            if (!r.ok) {
+                link.traceError(DeviceTexts::portReadError());
                 throw DeviceError(DeviceTexts::portReadError());
+            }
             reply.bytes += r.data;
             if (reply.bytes.size() >= replyLength)
                 break;
             if (host.cancelRequested()) {
                 // The controller's answer to the cancel frame; whatever it is, the wait is over.
-                link.read(replyLength);
+                link.read(replyLength, true);
                 break;
             }
         }
@@ -82,8 +84,10 @@ quint32 SetupTrinket(Controller& controller, int slot, WaitHost& host)
     const WaitReply reply = waitForReply(link, 1, OpsTexts::enrolLabel(), host);
     if (reply.cancelled)
         return 0;
-    if (reply.bytes.at(0) != Ack)
+    if (reply.bytes.at(0) != Ack) {
+        link.traceError(DeviceTexts::enrolError());
         throw DeviceError(DeviceTexts::enrolError());
+    }
     return quint32(controller.ReadTriple(slot));
 }
 
@@ -105,6 +109,8 @@ TestOutcome TestTrinket(Controller& controller, WaitHost& host)
         return outcome;
     outcome.buttonByte = quint8(reply.bytes.at(0));
     outcome.kind = reply.bytes.at(1) == Ack ? TestOutcome::Pressed : TestOutcome::BadReply;
+    if (outcome.kind == TestOutcome::BadReply)
+        link.traceError(DeviceTexts::testError());
     return outcome;
 }
 
