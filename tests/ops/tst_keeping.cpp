@@ -69,10 +69,11 @@ void TestKeeping::journalFiles()
              utf8("\xEF\xBB\xBF"
                   "Взятие (3), прошло 1дн 1ч 0мин c начала работы\r\n"
                   "Unknown, прошло 0дн 0ч 0мин c начала работы\r\n"));
-    QCOMPARE(KeptFiles::journalCsv(entries), utf8("\xEF\xBB\xBF"
-                                                  "№;Код;Событие;Минуты;Время\r\n"
-                                                  "0;99;Взятие (3);1500;1дн 1ч 0мин\r\n"
-                                                  "1;0;Unknown;0;0дн 0ч 0мин\r\n"));
+    QCOMPARE(KeptFiles::journalCsv(entries),
+             utf8("\xEF\xBB\xBF"
+                  "№;Код;Событие;Минуты;Время\r\n"
+                  "0;99;Взятие (3);1500;1дн 1ч 0мин\r\n"
+                  "1;0;Unknown;0;0дн 0ч 0мин\r\n"));
     QCOMPARE(KeptFiles::csvField(QStringLiteral("a;b\"c")), QStringLiteral("\"a;b\"\"c\""));
     QCOMPARE(KeptFiles::csvField(QStringLiteral("a\nb")), QStringLiteral("\"a\nb\""));
 }
@@ -183,10 +184,11 @@ void TestKeeping::traceLines()
         QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
         lines << line.mid(13);
     }
-    QCOMPARE(lines, (QStringList {QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 55"),
-                                  QStringLiteral("-> 53 14 05"), QStringLiteral("<- (тайм-аут, 0 из 2 байт)"),
-                                  QStringLiteral("!! Нет ответа от QM407"), QStringLiteral("-> 53 14 05"),
-                                  QStringLiteral("<- 07 58"), QStringLiteral("!! Ошибка чтения данных из EEPROM")}));
+    QCOMPARE(lines,
+             (QStringList {QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 55"), QStringLiteral("-> 53 14 05"),
+                           QStringLiteral("<- (тайм-аут, 0 из 2 байт)"), QStringLiteral("!! Нет ответа от QM407"),
+                           QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 58"),
+                           QStringLiteral("!! Ошибка чтения данных из EEPROM")}));
 }
 
 void TestKeeping::oldTraceFilesGo()
@@ -220,8 +222,7 @@ void TestKeeping::readBackFindsADroppedWrite()
     Controller& controller = m_rig->controller;
     controller.DefineModel();
     writeZoneParams(controller, params, 3);
-    const QList<CellDifference> differences
-        = readBack(controller, zoneParamCells(controller.memoryMap(), params, 3));
+    const QList<CellDifference> differences = readBack(controller, zoneParamCells(controller.memoryMap(), params, 3));
     QCOMPARE(readBackReport(differences, controller.memoryMap()),
              QStringLiteral("Параметры записаны не полностью, ячейки:\n"
                             "0x04 (4): записано 02, прочитано 00 — зона 2, режим"));
