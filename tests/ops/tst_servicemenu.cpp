@@ -222,12 +222,29 @@ void TestServiceMenu::imageAndCompare()
     QVERIFY(dumpText.endsWith("00F8  07 06 05 04 03 02 01 00 \r\n"));
     QCOMPARE(dumpText.size(), 3 + 32 * 32);
 
+    // From the dump window the dump shown is compared: detection only on the wire.
+    QString shown;
+    rig.onModal(QStringLiteral("SFROM"), [&](TAuxWindow* window) {
+        rig.sim.clearLog();
+        rig.onModal(QStringLiteral("SFCompare"), [&](TAuxWindow* compare) {
+            shown = s->SFCompare->MmCompare->toPlainText();
+            compare->reject();
+        });
+        FileDialogSeam::pushAnswer(image);
+        std::unique_ptr<QMenu> menu(s->contextMenu(w.SFROM->MmROM));
+        QVERIFY(menu->actions().contains(s->NCompareImage) && menu->actions().contains(s->NSaveImage));
+        trigger(s->NCompareImage);
+        window->reject();
+    });
+    trigger(w.EEPROM);
+    QCOMPARE(shown, QStringLiteral("Образец: first.bin\nКарта памяти: QM407\nОтличий нет"));
+    QCOMPARE(rig.sim.received(), hex("5310"));
+
     // The controller changes; the menu's compare reads it anew.
     rig.sim.setVersion(2, 0);
     rig.sim.setCell(29, 0x11);
     rig.sim.setCell(14, 0x00);
     rig.sim.clearLog();
-    QString shown;
     rig.onModal(QStringLiteral("SFCompare"), [&](TAuxWindow* window) {
         shown = s->SFCompare->MmCompare->toPlainText();
         window->reject();
