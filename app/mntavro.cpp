@@ -6,6 +6,7 @@
 #include "messagebox.h"
 #include "quitrequest.h"
 #include "registermodel.h"
+#include "servicemenu.h"
 #include "singleappinstance.h"
 #include "text1251.h"
 #include "waitcursor.h"
@@ -69,6 +70,7 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFMakeFile = new TSFMakeFile(this);
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
+    ServiceMenu = new TServiceMenu(*this);
 
     // The fixed size is known only once the layout has run; centre that, not the default size.
     layout()->activate();

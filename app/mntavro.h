@@ -14,6 +14,7 @@ class QPushButton;
 class TFormStorage;
 class TGridTrinket;
 class TRegisterModel;
+class TServiceMenu;
 class TSingleAppInstance;
 
 // The main window: owns the register, the data file, the serial port and the auxiliary
@@ -84,6 +85,7 @@ public:
 
     TFormStorage* FormStorage = nullptr;
     TSingleAppInstance* SingleAppInstance = nullptr;
+    TServiceMenu* ServiceMenu = nullptr; // the commands of "Сервис"
 
     // Serial port: opens the port named by CBPort, reporting a failure in an error box.
     void Open();

@@ -9,6 +9,7 @@
 #include "opstexts.h"
 #include "quitrequest.h"
 #include "service.h"
+#include "servicemenu.h"
 #include "text1251.h"
 #include "trinket.h"
 #include "waitcursor.h"
@@ -43,6 +44,7 @@ public:
         // "Опции" stays usable during a wait, but a detection now would take the controller's
         // answer to the wait for its own and lose the enrolment.
         m_window.SFOptions->BtDefModel->setEnabled(false);
+        m_window.ServiceMenu->setDeviceCommandsEnabled(false);
         m_window.SFSetupTrink->LbSetupTrink->setText(label);
         m_window.SFSetupTrink->Show();
     }
@@ -60,6 +62,7 @@ public:
         m_window.SFSetupTrink->Hide();
         m_window.EnableControls(true);
         m_window.SFOptions->BtDefModel->setEnabled(true);
+        m_window.ServiceMenu->setDeviceCommandsEnabled(true);
     }
 
 private:
@@ -250,6 +253,8 @@ void TFmTavro::BtWrParamsClick()
         return;
     }
     DeviceOps::writeZoneParams(Device, params, zones);
+    busy.reset();
+    ServiceMenu->checkParamWrite(params, zones);
 }
 
 void TFmTavro::NJournalClick()
@@ -257,21 +262,25 @@ void TFmTavro::NJournalClick()
     std::optional<TWaitCursor> busy(std::in_place);
     Port.FlushPort();
     QStringList lines;
+    QList<DeviceOps::JournalEntry> entries;
     bool reading = false;
     try {
         DefineModel();
         SFJournal->MmJournal->clear();
         reading = true;
-        DeviceOps::readJournal(Device, lines);
+        DeviceOps::readJournal(Device, lines, &entries);
     } catch (const DeviceError& e) {
         // The entries read before the failure stay in the window until the next reading.
-        if (reading)
+        if (reading) {
             SFJournal->MmJournal->setPlainText(lines.join(QLatin1Char('\n')));
+            ServiceMenu->journalRead(entries, lines);
+        }
         busy.reset();
         ShowError(e.message());
         return;
     }
     SFJournal->MmJournal->setPlainText(lines.join(QLatin1Char('\n')));
+    ServiceMenu->journalRead(entries, lines);
     busy.reset();
     SFJournal->ShowModal();
 }
@@ -307,15 +316,18 @@ void TFmTavro::EEPROMClick()
         TWaitCursor busy;
         Port.FlushPort();
         QStringList lines;
+        QByteArray cells;
         SFROM->MmROM->clear();
         try {
-            DeviceOps::dumpMemory(Device, lines);
+            DeviceOps::dumpMemory(Device, lines, &cells);
         } catch (const DeviceError&) {
             // The complete lines stay until the next dump; the error goes on to its display.
             SFROM->MmROM->setPlainText(lines.join(QLatin1Char('\n')));
+            ServiceMenu->memoryRead(QByteArray(), lines);
             throw;
         }
         SFROM->MmROM->setPlainText(lines.join(QLatin1Char('\n')));
+        ServiceMenu->memoryRead(cells, lines);
     }
     SFROM->ShowModal();
 }

@@ -22,16 +22,22 @@ QByteArray frame(std::initializer_list<int> bytes)
     return f;
 }
 
+[[noreturn]] void fail(SerialLink& link, const QString& message)
+{
+    link.traceError(message);
+    throw DeviceError(message);
+}
+
 // The three checks every reply goes through, in this order.
-QByteArray checkReply(const SerialLink::ReadResult& r, int replyLength, const QString& shortReplyMessage,
-                      const QString& badAckMessage)
+QByteArray checkReply(SerialLink& link, const SerialLink::ReadResult& r, int replyLength,
+                      const QString& shortReplyMessage, const QString& badAckMessage)
 {
     if (!r.ok)
-        throw DeviceError(DeviceTexts::portReadError());
+        fail(link, DeviceTexts::portReadError());
     if (r.data.size() < replyLength)
-        throw DeviceError(shortReplyMessage);
+        fail(link, shortReplyMessage);
     if (r.data.at(replyLength - 1) != Ack)
-        throw DeviceError(badAckMessage);
+        fail(link, badAckMessage);
     return r.data.left(replyLength - 1);
 }
 } // namespace
@@ -45,7 +51,7 @@ QByteArray Controller::exchange(const QByteArray& request, int replyLength, cons
                                 const QString& badAckMessage)
 {
     m_link.write(request);
-    return checkReply(m_link.read(replyLength), replyLength, shortReplyMessage, badAckMessage);
+    return checkReply(m_link, m_link.read(replyLength), replyLength, shortReplyMessage, badAckMessage);
 }
 
 int Controller::ReadByte(int address)
@@ -83,7 +89,7 @@ void Controller::SetCrc()
     m_link.write(frame({Prefix, CmdRecomputeCrc}));
     // The controller needs this long to recompute; its answer is only read afterwards.
     QThread::msleep(CrcPauseMs);
-    checkReply(m_link.read(1), 1, DeviceTexts::crcError(), DeviceTexts::crcError());
+    checkReply(m_link, m_link.read(1), 1, DeviceTexts::crcError(), DeviceTexts::crcError());
 }
 
 Model Controller::DefineModel()
@@ -101,6 +107,6 @@ Model Controller::DefineModel()
         m_map = MemoryMap::qm407m();
         return Model::QM407M;
     default:
-        throw DeviceError(DeviceTexts::unknownVersion());
+        fail(m_link, DeviceTexts::unknownVersion());
     }
 }

@@ -3,6 +3,7 @@
 #include "deviceerror.h"
 #include "devicetexts.h"
 #include "portsystem.h"
+#include "serialtrace.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -125,23 +126,46 @@ bool SerialLink::portFailed()
     return true;
 }
 
+void SerialLink::traceError(const QString& message)
+{
+    if (m_trace)
+        m_trace->error(message);
+}
+
 void SerialLink::write(const QByteArray& bytes)
 {
+    if (m_trace)
+        m_trace->sent(bytes);
     if (!isOpen() || portFailed() || bytes.isEmpty())
         return;
     m_port->write(bytes);
-    if (!m_port->waitForBytesWritten(10 * int(bytes.size()) + 100) && !portFailed()) {
+    if (!m_port->waitForBytesWritten(10 * int(bytes.size()) + 100)) {
+        if (m_trace)
+            m_trace->writeIncomplete();
         // Unsent bytes must not go out later as a surprise request.
-        m_port->clear(QSerialPort::Output);
+        if (!portFailed())
+            m_port->clear(QSerialPort::Output);
     }
 }
 
-SerialLink::ReadResult SerialLink::read(int n)
+SerialLink::ReadResult SerialLink::read(int n, bool silenceExpected)
 {
-    return read(n, readTimeoutMs(n));
+    return readWithin(n, readTimeoutMs(n), silenceExpected);
 }
 
-SerialLink::ReadResult SerialLink::read(int n, int timeoutMs)
+SerialLink::ReadResult SerialLink::readWithin(int n, int timeoutMs, bool silenceExpected)
+{
+    ReadResult result = readPort(n, timeoutMs);
+    if (m_trace) {
+        if (result.ok)
+            m_trace->received(result.data, n, silenceExpected);
+        else
+            m_trace->readFailed();
+    }
+    return result;
+}
+
+SerialLink::ReadResult SerialLink::readPort(int n, int timeoutMs)
 {
     ReadResult result;
     if (!isOpen() || portFailed())
@@ -170,14 +194,14 @@ void SerialLink::FlushPort()
     QElapsedTimer draining;
     draining.start();
     for (;;) {
-        const ReadResult r = read(1);
-        if (!r.ok)
-            throw DeviceError(DeviceTexts::portReadError());
+        const ReadResult r = read(1, true);
         // A silent read ends the drain however long it took to get there.
-        if (r.data.isEmpty())
+        if (r.ok && r.data.isEmpty())
             return;
-        if (draining.elapsed() > m_flushLimitMs)
+        if (!r.ok || draining.elapsed() > m_flushLimitMs) {
+            traceError(DeviceTexts::portReadError());
             throw DeviceError(DeviceTexts::portReadError());
+        }
     }
 }
 

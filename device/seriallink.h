@@ -6,6 +6,7 @@
 #include <memory>
 
 class QSerialPort;
+class SerialTrace;
 
 // The one serial port of the tool: fixed line settings, synchronous reads with time-outs.
 class SerialLink final
@@ -32,9 +33,11 @@ public:
         bool ok = false; // false: the read call failed (closed, broken or vanished port)
         QByteArray data; // up to n bytes; fewer or none when the time-out ran out
     };
-    // Reads up to n bytes, waiting at most 10 * n + 100 ms, or timeoutMs.
-    ReadResult read(int n);
-    ReadResult read(int n, int timeoutMs);
+    // Reads up to n bytes, waiting at most 10 * n + 100 ms. silenceExpected: running out of
+    // time is the normal end (a drain, a wait for a button), not a time-out worth tracing.
+    ReadResult read(int n, bool silenceExpected = false);
+    // The same with a time-out of the caller's.
+    ReadResult readWithin(int n, int timeoutMs, bool silenceExpected);
 
     // Reads and discards input until a read returns no byte. Throws DeviceError, also when
     // the line is still talking after FlushLimitMs: a peer that never falls silent must not
@@ -56,11 +59,19 @@ public:
 
     static int readTimeoutMs(int n) { return 10 * n + 100; }
 
+    // Every frame, time-out and error goes to the trace while one is set; none by default.
+    void setTrace(SerialTrace* trace) { m_trace = trace; }
+    SerialTrace* trace() const { return m_trace; }
+    // An error the layers above found in a reply, for the trace.
+    void traceError(const QString& message);
+
 private:
+    ReadResult readPort(int n, int timeoutMs);
     bool portFailed();
     static bool isFailure(int error);
 
     std::unique_ptr<QSerialPort> m_port;
     bool m_broken = false;
     int m_flushLimitMs = FlushLimitMs;
+    SerialTrace* m_trace = nullptr;
 };

@@ -152,6 +152,8 @@ struct Qm407Simulator::Impl
             it = faults.find(CmdEnrol0);
         if (it == faults.end() || count <= it->second.afterCount)
             return {};
+        if (it->second.times > 0 && count > it->second.afterCount + it->second.times)
+            return {};
         return it->second;
     }
 
@@ -159,6 +161,7 @@ struct Qm407Simulator::Impl
     {
         switch (fault.kind) {
         case Fault::None:
+        case Fault::DropWrite:
             break;
         case Fault::NoReply:
             return;
@@ -252,9 +255,13 @@ struct Qm407Simulator::Impl
                 answer.append(char(quint8(entry.second >> (8 * i))));
             break;
         }
-        case CmdWriteCell:
-            memory[arg(0)] = arg(1);
-            break;
+        case CmdWriteCell: {
+            const Fault fault = faultFor(command);
+            if (fault.kind != Fault::DropWrite)
+                memory[arg(0)] = arg(1);
+            reply(fault, QByteArray(1, char(Ack)), now);
+            return;
+        }
         case CmdReadCell:
             answer.append(char(memory[arg(0)]));
             break;

@@ -34,12 +34,14 @@ public:
             ShortReply, // send only the first replyBytes bytes of the reply
             WrongAck, // replace the final 'U' by ackByte
             Garbage, // send replyBytes bytes of 0xAA instead of the reply
+            DropWrite, // acknowledge a WriteCell as usual but leave the cell unchanged
         } kind
             = None;
         int replyBytes = 0;
         quint8 ackByte = 0x00;
         int delayMs = 0; // wait before answering
         int afterCount = 0; // apply only from the (afterCount+1)-th such request on
+        int times = 0; // apply to this many requests only; 0: to every one from then on
     };
 
     struct LogEntry

@@ -35,24 +35,34 @@ QString eventName(int code)
     return QString::fromUtf16(names[code & 0x0F]);
 }
 
-QString journalLine(quint8 event, quint32 minutes)
+QString eventText(quint8 event)
 {
-    QString line = eventName(event >> 4);
+    QString text = eventName(event >> 4);
     if (event & 0x0F)
-        line += QStringLiteral(" (") + QString::number(event & 0x0F) + QLatin1Char(')');
-    // The "c" of "c начала" is a Latin letter in the controller's texts.
-    return line + QStringLiteral(", прошло ") + MinutesToText(minutes) + QStringLiteral(" c начала работы");
+        text += QStringLiteral(" (") + QString::number(event & 0x0F) + QLatin1Char(')');
+    return text;
 }
 
-void readJournal(Controller& controller, QStringList& lines)
+QString journalLine(quint8 event, quint32 minutes)
+{
+    // The "c" of "c начала" is a Latin letter in the controller's texts.
+    return eventText(event) + QStringLiteral(", прошло ") + MinutesToText(minutes) + QStringLiteral(" c начала работы");
+}
+
+void readJournal(Controller& controller, QStringList& lines, QList<JournalEntry>* entries)
 {
     lines.clear();
-    const int entries = controller.memoryMap().JournalLength - 1;
-    for (int i = 0; i < entries; ++i) {
+    if (entries)
+        entries->clear();
+    const int count = controller.memoryMap().JournalLength - 1;
+    for (int i = 0; i < count; ++i) {
         const QByteArray data
             = controller.exchange(frame({0x53, 0x11, i}), 5, DeviceTexts::noAnswer(), DeviceTexts::journalReadError());
         const auto byte = [&data](int k) { return quint32(quint8(data.at(k))); };
-        lines.append(journalLine(quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)));
+        const JournalEntry entry {i, quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)};
+        lines.append(journalLine(entry.event, entry.minutes));
+        if (entries)
+            entries->append(entry);
     }
 }
 

@@ -14,10 +14,14 @@ VersionReply readVersion(Controller& controller)
     SerialLink& link = controller.link();
     link.write(frame({0x53, 0x10}));
     const SerialLink::ReadResult r = link.read(3);
-    if (!r.ok)
+    if (!r.ok) {
+        link.traceError(DeviceTexts::portReadError());
         throw DeviceError(DeviceTexts::portReadError());
+    }
     VersionReply reply;
     reply.complete = r.data.size() == 3 && r.data.at(2) == Ack;
+    if (!reply.complete)
+        link.traceError(DeviceTexts::versionReadError());
     if (reply.complete) {
         reply.minor = quint8(r.data.at(0));
         reply.major = quint8(r.data.at(1));
@@ -67,14 +71,19 @@ QString dumpLine(int address, const QByteArray& cells)
     return line;
 }
 
-void dumpMemory(Controller& controller, QStringList& lines)
+void dumpMemory(Controller& controller, QStringList& lines, QByteArray* cells)
 {
     lines.clear();
+    if (cells)
+        cells->clear();
     for (int address = 0; address < 256; address += 8) {
-        QByteArray cells;
-        for (int j = 0; j < 8; ++j)
-            cells.append(char(controller.ReadByte(address + j)));
-        lines.append(dumpLine(address, cells));
+        QByteArray line;
+        for (int j = 0; j < 8; ++j) {
+            line.append(char(controller.ReadByte(address + j)));
+            if (cells)
+                cells->append(line.back());
+        }
+        lines.append(dumpLine(address, line));
     }
 }
 

@@ -35,7 +35,8 @@ void clearCounter(Controller& controller);
 QString dumpLine(int address, const QByteArray& cells);
 
 // Reads cells 0 to 255 in address order into 32 lines of 8 cells (lines cleared first). On a
-// failed cell it throws DeviceError and lines keeps the complete lines read before it.
-void dumpMemory(Controller& controller, QStringList& lines);
+// failed cell it throws DeviceError and lines keeps the complete lines read before it. The cells,
+// when asked for, get every value read.
+void dumpMemory(Controller& controller, QStringList& lines, QByteArray* cells = nullptr);
 
 } // namespace DeviceOps

@@ -48,21 +48,23 @@ namespace {
         WaitReply reply;
         for (;;) {
             host.pump();
-            SerialLink::ReadResult r = link.read(replyLength);
+            SerialLink::ReadResult r = link.read(replyLength, true);
             if (r.ok && !r.data.isEmpty() && r.data.size() < replyLength) {
-                const SerialLink::ReadResult rest = link.read(replyLength - int(r.data.size()), ReplyGapMs);
+                const SerialLink::ReadResult rest = link.readWithin(replyLength - int(r.data.size()), ReplyGapMs, true);
                 r.ok = rest.ok;
                 r.data += rest.data;
             }
-            if (!r.ok)
+            if (!r.ok) {
+                link.traceError(DeviceTexts::portReadError());
                 throw DeviceError(DeviceTexts::portReadError());
+            }
             if (r.data.size() >= replyLength) {
                 reply.bytes = r.data;
                 break;
             }
             if (host.cancelRequested()) {
                 // The controller's answer to the cancel frame; whatever it is, the wait is over.
-                link.read(replyLength);
+                link.read(replyLength, true);
                 break;
             }
         }
@@ -93,8 +95,10 @@ quint32 SetupTrinket(Controller& controller, int slot, WaitHost& host)
     const WaitReply reply = waitForReply(link, 1, OpsTexts::enrolLabel(), host);
     if (reply.cancelled)
         return 0;
-    if (reply.bytes.at(0) != Ack)
+    if (reply.bytes.at(0) != Ack) {
+        link.traceError(DeviceTexts::enrolError());
         throw DeviceError(DeviceTexts::enrolError());
+    }
     return quint32(controller.ReadTriple(slot));
 }
 
@@ -116,6 +120,8 @@ TestOutcome TestTrinket(Controller& controller, WaitHost& host)
         return outcome;
     outcome.buttonByte = quint8(reply.bytes.at(0));
     outcome.kind = reply.bytes.at(1) == Ack ? TestOutcome::Pressed : TestOutcome::BadReply;
+    if (outcome.kind == TestOutcome::BadReply)
+        link.traceError(DeviceTexts::testError());
     return outcome;
 }
 

@@ -37,20 +37,27 @@ int invalidZone(const ZoneParams& params, int zones)
     return 0;
 }
 
+QList<CellValue> zoneParamCells(const MemoryMap& map, const ZoneParams& params, int zones)
+{
+    QList<CellValue> cells;
+    for (int n = 0; n < zones; ++n) {
+        cells.append({map.ZoneBase + 2 * n, quint8(params.modes[size_t(n)])});
+        cells.append({map.ZoneBase + 2 * n + 1, quint8(params.delays[size_t(n)])});
+    }
+    cells.append({map.CloseDelayCell, quint8(params.closeDelay)});
+    cells.append({map.FlagsCell, flagsByte(params)});
+    cells.append({map.ZeroCell, 0});
+    return cells;
+}
+
 void writeZoneParams(Controller& controller, const ZoneParams& params, int zones)
 {
     // A mode the controller does not know would be written as 255: refuse before touching a cell.
     if (const int bad = invalidZone(params, zones))
         throw DeviceError(OpsTexts::invalidZoneMode(bad));
 
-    const MemoryMap map = controller.memoryMap();
-    for (int n = 0; n < zones; ++n) {
-        controller.WriteByte(map.ZoneBase + 2 * n, params.modes[size_t(n)]);
-        controller.WriteByte(map.ZoneBase + 2 * n + 1, params.delays[size_t(n)]);
-    }
-    controller.WriteByte(map.CloseDelayCell, params.closeDelay);
-    controller.WriteByte(map.FlagsCell, flagsByte(params));
-    controller.WriteByte(map.ZeroCell, 0);
+    for (const CellValue& cell : zoneParamCells(controller.memoryMap(), params, zones))
+        controller.WriteByte(cell.address, cell.value);
     controller.SetCrc();
 }
 

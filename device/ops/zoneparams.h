@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 
 class Controller;
+struct MemoryMap;
 
 namespace DeviceOps {
 
@@ -36,6 +38,15 @@ int zonesOf(bool qm407m);
 
 // The first zone among 1..zones whose mode is not one of the six, or 0 when all are.
 int invalidZone(const ZoneParams& params, int zones);
+
+struct CellValue
+{
+    int address = 0;
+    quint8 value = 0;
+};
+
+// The cells a parameter write sets, in the order it writes them.
+QList<CellValue> zoneParamCells(const MemoryMap& map, const ZoneParams& params, int zones);
 
 // Writes the zones' modes and delays, the exit delay, the flags and the zeroed cell at the cells
 // of the controller's current memory map, then has it recompute its checksum. The model must

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "journal.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the installer keeps of a controller on disk: the journal as text and CSV, memory images
+// in a folder per installation. No widgets, no dialogs here.
+namespace KeptFiles {
+
+// Lines as a text file: UTF-8 with a byte-order mark, each line ended by CR LF.
+QByteArray textFile(const QStringList& lines);
+
+// One row per entry: index, event code, event text, minutes, time as the journal shows it.
+// UTF-8 with a byte-order mark, ';' between fields, CR LF rows, quoted where a field needs it.
+QByteArray journalCsv(const QList<DeviceOps::JournalEntry>& entries);
+QString csvField(const QString& field);
+
+// A console number as a folder name: characters no file system takes become '_'.
+QString folderName(const QString& consoleNumber);
+// The folder of one installation's files beside the data file.
+QString installationFolder(const QString& dataFolder, const QString& consoleNumber);
+
+// "2026-12-09_132040": image names sort by the time they were taken.
+QString imageStamp(const QDateTime& at);
+// "Журнал_101_2026-12-09".
+QString journalBaseName(const QString& consoleNumber, const QDate& day);
+
+// Writes the file whole; false with the reason in *error.
+bool writeFile(const QString& path, const QByteArray& bytes, QString* error);
+// Reads a memory image: exactly 256 bytes. False with the reason in *error.
+bool readImage(const QString& path, QByteArray* image, QString* error);
+
+} // namespace KeptFiles

@@ -1,0 +1,237 @@
+// What the installer keeps of a controller, below the windows: journal files, cell meanings,
+// the memory compare, the serial trace and the read-back after a parameter write.
+#include "controller.h"
+#include "deviceerror.h"
+#include "keptfiles.h"
+#include "memoryimage.h"
+#include "serialtrace.h"
+#include "service.h"
+#include "simulatedcontroller.h"
+#include "zoneparams.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace DeviceOps;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray utf8(const char* text)
+{
+    return QByteArray(text);
+}
+
+} // namespace
+
+class TestKeeping : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void journalFiles();
+    void names();
+    void cellMeanings_data();
+    void cellMeanings();
+    void compareAfterTheMemoryChanged();
+    void traceLines();
+    void oldTraceFilesGo();
+    void readBackFindsADroppedWrite();
+
+private:
+    std::unique_ptr<SimulatedController> m_rig;
+};
+
+void TestKeeping::init()
+{
+    m_rig = std::make_unique<SimulatedController>();
+    QString error;
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+}
+
+void TestKeeping::cleanup()
+{
+    m_rig.reset();
+}
+
+void TestKeeping::journalFiles()
+{
+    const QList<JournalEntry> entries {{0, 0x63, 1500}, {1, 0x00, 0}};
+    QCOMPARE(KeptFiles::textFile({journalLine(0x63, 1500), journalLine(0x00, 0)}),
+             utf8("\xEF\xBB\xBF"
+                  "Взятие (3), прошло 1дн 1ч 0мин c начала работы\r\n"
+                  "Unknown, прошло 0дн 0ч 0мин c начала работы\r\n"));
+    QCOMPARE(KeptFiles::journalCsv(entries),
+             utf8("\xEF\xBB\xBF"
+                  "№;Код;Событие;Минуты;Время\r\n"
+                  "0;99;Взятие (3);1500;1дн 1ч 0мин\r\n"
+                  "1;0;Unknown;0;0дн 0ч 0мин\r\n"));
+    QCOMPARE(KeptFiles::csvField(QStringLiteral("a;b\"c")), QStringLiteral("\"a;b\"\"c\""));
+    QCOMPARE(KeptFiles::csvField(QStringLiteral("a\nb")), QStringLiteral("\"a\nb\""));
+}
+
+void TestKeeping::names()
+{
+    QCOMPARE(KeptFiles::folderName(QStringLiteral(" 12/3:A* ")), QStringLiteral("12_3_A_"));
+    QCOMPARE(KeptFiles::folderName(QStringLiteral("..")), QStringLiteral("._")); // never a way up
+    QCOMPARE(KeptFiles::folderName(QString()), QStringLiteral("_"));
+    QCOMPARE(KeptFiles::imageStamp(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 4))), QStringLiteral("2026-03-07_090504"));
+    QCOMPARE(KeptFiles::journalBaseName(QStringLiteral("101"), QDate(2026, 12, 9)),
+             QStringLiteral("Журнал_101_2026-12-09"));
+
+    QTemporaryDir dir;
+    QString error;
+    QByteArray image;
+    QVERIFY(KeptFiles::writeFile(dir.filePath(QStringLiteral("a.bin")), QByteArray(255, 'x'), &error));
+    QVERIFY(!KeptFiles::readImage(dir.filePath(QStringLiteral("a.bin")), &image, &error));
+    QVERIFY(error.startsWith(QStringLiteral("Файл не является образом EEPROM (256 байт)")));
+}
+
+void TestKeeping::cellMeanings_data()
+{
+    QTest::addColumn<int>("map"); // 0: QM407, 1: QM407 1.1, 2: QM407M
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("meaning");
+    QTest::newRow("QM407 zone 1 mode") << 0 << 2 << QStringLiteral("зона 1, режим");
+    QTest::newRow("QM407 zone 3 delay") << 0 << 7 << QStringLiteral("зона 3, задержка");
+    QTest::newRow("QM407 exit delay") << 0 << 8 << QStringLiteral("задержка на выход");
+    QTest::newRow("QM407 master low") << 0 << 9 << QStringLiteral("брелок, слот 0 (мастер), младший байт");
+    QTest::newRow("QM407 slot 3 high") << 0 << 20 << QStringLiteral("брелок, слот 3, старший байт");
+    QTest::newRow("QM407 flags") << 0 << 21 << QStringLiteral("флаги");
+    QTest::newRow("QM407 counter middle") << 0 << 66 << QStringLiteral("счетчик наработки, средний байт");
+    QTest::newRow("QM407 zeroed") << 0 << 68 << QStringLiteral("ячейка, обнуляемая записью параметров");
+    QTest::newRow("QM407 unnamed") << 0 << 22 << QString();
+    QTest::newRow("1.1 zone 1 mode") << 1 << 4 << QStringLiteral("зона 1, режим");
+    QTest::newRow("1.1 cell 2") << 1 << 2 << QString();
+    QTest::newRow("QM407M zone 4 mode") << 2 << 8 << QStringLiteral("зона 4, режим");
+    QTest::newRow("QM407M zone 7 delay") << 2 << 15 << QStringLiteral("зона 7, задержка");
+    QTest::newRow("QM407M counter high") << 2 << 91 << QStringLiteral("счетчик наработки, старший байт");
+}
+
+void TestKeeping::cellMeanings()
+{
+    QFETCH(int, map);
+    QFETCH(int, address);
+    QFETCH(QString, meaning);
+    const MemoryMap maps[] = {MemoryMap::qm407(), MemoryMap::qm407v11(), MemoryMap::qm407m()};
+    QCOMPARE(cellMeaning(maps[map], address), meaning);
+}
+
+void TestKeeping::compareAfterTheMemoryChanged()
+{
+    Qm407Simulator& sim = m_rig->sim;
+    for (int a = 0; a < 256; ++a)
+        sim.setCell(a, quint8(a));
+    QStringList lines;
+    QByteArray before;
+    dumpMemory(m_rig->controller, lines, &before);
+    QCOMPARE(before.size(), 256);
+    QCOMPARE(lines.first(), QStringLiteral("0000  00 01 02 03 04 05 06 07 "));
+
+    sim.setCell(21, 0x05);
+    sim.setCell(200, 0x00);
+    QByteArray after;
+    dumpMemory(m_rig->controller, lines, &after);
+    const QList<CellDifference> differences = compareImages(before, after);
+    QCOMPARE(differences.size(), 2);
+    QCOMPARE(comparisonText(differences, MemoryMap::qm407(), QStringLiteral("2026-12-09_101500.bin")),
+             QStringLiteral("Образец: 2026-12-09_101500.bin\n"
+                            "Карта памяти: QM407\n"
+                            "Отличаются ячеек: 2\n"
+                            "0x15 (21): образец 15, устройство 05 — флаги\n"
+                            "0xC8 (200): образец C8, устройство 00"));
+    QCOMPARE(comparisonText({}, MemoryMap::qm407m(), QStringLiteral("a.bin")),
+             QStringLiteral("Образец: a.bin\nКарта памяти: QM407M\nОтличий нет"));
+}
+
+void TestKeeping::traceLines()
+{
+    QTemporaryDir folder;
+    SerialTrace trace(folder.path());
+    m_rig->link.setTrace(&trace);
+    Qm407Simulator& sim = m_rig->sim;
+    sim.setCell(5, 7);
+    QLoggingCategory::setFilterRules(QStringLiteral("qm407.serial.debug=true"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} -> 53 14 05$")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(" <- 07 55$")));
+    QCOMPARE(m_rig->controller.ReadByte(5), 7);
+    QLoggingCategory::setFilterRules(QString());
+
+    Qm407Simulator::Fault fault;
+    fault.kind = Qm407Simulator::Fault::NoReply;
+    sim.setFault(0x14, fault);
+    QVERIFY_THROWS_EXCEPTION(DeviceError, m_rig->controller.ReadByte(5));
+    fault.kind = Qm407Simulator::Fault::WrongAck;
+    fault.ackByte = 'X';
+    sim.setFault(0x14, fault);
+    QVERIFY_THROWS_EXCEPTION(DeviceError, m_rig->controller.ReadByte(5));
+    m_rig->link.setTrace(nullptr);
+
+    QFile file(folder.filePath(SerialTrace::fileName(QDate::currentDate())));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList stamped = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList lines;
+    const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const QString& line : stamped) {
+        QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
+        lines << line.mid(13);
+    }
+    QCOMPARE(lines,
+             (QStringList {QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 55"), QStringLiteral("-> 53 14 05"),
+                           QStringLiteral("<- (тайм-аут, 0 из 2 байт)"), QStringLiteral("!! Нет ответа от QM407"),
+                           QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 58"),
+                           QStringLiteral("!! Ошибка чтения данных из EEPROM")}));
+}
+
+void TestKeeping::oldTraceFilesGo()
+{
+    QTemporaryDir folder;
+    const QStringList names {QStringLiteral("serial-2026-11-08.log"), QStringLiteral("serial-2026-11-09.log"),
+                             QStringLiteral("serial-2026-12-09.log"), QStringLiteral("notes.log")};
+    for (const QString& name : names) {
+        QString error;
+        QVERIFY(KeptFiles::writeFile(folder.filePath(name), "x", &error));
+    }
+    SerialTrace::removeOld(folder.path(), QDate(2026, 12, 9));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name),
+             (QStringList {QStringLiteral("notes.log"), QStringLiteral("serial-2026-11-09.log"),
+                           QStringLiteral("serial-2026-12-09.log")}));
+}
+
+void TestKeeping::readBackFindsADroppedWrite()
+{
+    Qm407Simulator& sim = m_rig->sim;
+    Qm407Simulator::Fault dropped;
+    dropped.kind = Qm407Simulator::Fault::DropWrite;
+    dropped.afterCount = 2;
+    dropped.times = 1;
+    sim.setFault(0x13, dropped);
+    ZoneParams params;
+    params.modes = {1, 2, 5, 0, 0, 0, 0};
+    params.delays = {30, 0, 10, 0, 0, 0, 0};
+    params.closeDelay = 30;
+    params.enBypass = true;
+    Controller& controller = m_rig->controller;
+    controller.DefineModel();
+    writeZoneParams(controller, params, 3);
+    const QList<CellDifference> differences = readBack(controller, zoneParamCells(controller.memoryMap(), params, 3));
+    QCOMPARE(readBackReport(differences, controller.memoryMap()),
+             QStringLiteral("Параметры записаны не полностью, ячейки:\n"
+                            "0x04 (4): записано 02, прочитано 00 — зона 2, режим"));
+    // Every written cell is read back, in the order written, after the checksum request.
+    QByteArray reads;
+    for (int cell : {2, 3, 4, 5, 6, 7, 8, 21, 68})
+        reads += hex("5314") + char(cell);
+    QVERIFY(sim.received().endsWith(hex("5315") + reads));
+}
+
+QTEST_GUILESS_MAIN(TestKeeping)
+#include "tst_keeping.moc"
