@@ -1,6 +1,7 @@
 #include "formstorage.h"
 
 #include "messagebox.h"
+#include "screenfit.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -31,7 +32,14 @@ constexpr int SwShowMinimized = 2;
 constexpr int SwShowMaximized = 3;
 constexpr int WpfRestoreToMaximized = 2;
 
-enum class Kind { SpinValue, ItemIndex, ColumnWidth, Text, Checked };
+enum class Kind
+{
+    SpinValue,
+    ItemIndex,
+    ColumnWidth,
+    Text,
+    Checked
+};
 
 struct StoredProperty
 {
@@ -307,8 +315,8 @@ std::unique_ptr<QSettings> TFormStorage::openStore()
                                            QSettings::NativeFormat);
 #endif
     const QString directory = g_storeDirectory.isEmpty()
-                                  ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
-                                  : g_storeDirectory;
+        ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
+        : g_storeDirectory;
     return std::make_unique<QSettings>(directory + QStringLiteral("/Pralvek/TavroQM407.ini"), QSettings::IniFormat);
 }
 
@@ -325,12 +333,29 @@ void TFormStorage::restore()
     restoreProperties(*store);
 }
 
+void TFormStorage::restorePort()
+{
+    std::unique_ptr<QSettings> store = openStore();
+    store->beginGroup(section());
+    if (readInteger(*store, QStringLiteral("FormVersion"), 0) < FormVersion)
+        return;
+    for (const StoredProperty& item : StoredProperties) {
+        if (qstrcmp(item.control, "CBPort") != 0)
+            continue;
+        try {
+            if (const std::optional<QString> text = readText(*store, valueName(item)))
+                applyPropertyText(m_form, item, *text);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 void TFormStorage::restorePlacement(QSettings& store)
 {
     // While the window is being shown its frame may be known before its position accounts for
     // it: take the position move() works with, so a missing number keeps the window in place.
     const QRect frame(m_form->pos(), m_form->frameGeometry().size());
-    readInteger(store, QStringLiteral("Flags"), 0);   // Windows' own detail; only its type matters here
+    readInteger(store, QStringLiteral("Flags"), 0); // Windows' own detail; only its type matters here
     const QString suffix = screenSuffix();
     const QString minMax = readScreenValue(store, QStringLiteral("MinMaxPos"), suffix);
     const QString normal = readScreenValue(store, QStringLiteral("NormPos"), suffix);
@@ -338,8 +363,8 @@ void TFormStorage::restorePlacement(QSettings& store)
     const int storedPixelsPerInch = readInteger(store, QStringLiteral("PixelsPerInch"), presentPixelsPerInch);
 
     if ((!minMax.trimmed().isEmpty() || !normal.trimmed().isEmpty()) && storedPixelsPerInch == presentPixelsPerInch) {
-        std::array<int, 4> rect = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(),
-                                                    frame.top() + frame.height()});
+        std::array<int, 4> rect
+            = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
         if (isFixedSize(m_form)) {
             rect[2] = rect[0] + frame.width();
             rect[3] = rect[1] + frame.height();
@@ -353,6 +378,7 @@ void TFormStorage::restorePlacement(QSettings& store)
             if (!isFixedSize(m_form))
                 m_form->resize(m_form->size() + wanted.size() - frame.size());
             m_form->move(wanted.topLeft());
+            ScreenFit::keepOnScreen(m_form);
         }
     }
 
@@ -362,7 +388,8 @@ void TFormStorage::restorePlacement(QSettings& store)
     case 6:
     case 7:
         // Shown first, then minimized: the taskbar entry exists and the window restores normal.
-        QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
+        QTimer::singleShot(0, m_form,
+                           [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
         break;
     case 3:
         QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(Qt::WindowMaximized); });
@@ -407,7 +434,9 @@ void TFormStorage::savePlacement(QSettings& store, bool destroying)
 {
     const Qt::WindowStates state = m_form->windowState();
     const bool minimized = state.testFlag(Qt::WindowMinimized);
-    const int showCmd = minimized ? SwShowMinimized : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized : SwShowNormal;
+    const int showCmd = minimized             ? SwShowMinimized
+        : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized
+                                              : SwShowNormal;
     const int flags = minimized && state.testFlag(Qt::WindowMaximized) ? WpfRestoreToMaximized : 0;
     const QRect frame = m_form->frameGeometry();
     const QString suffix = screenSuffix();
