@@ -32,14 +32,7 @@ constexpr int SwShowMinimized = 2;
 constexpr int SwShowMaximized = 3;
 constexpr int WpfRestoreToMaximized = 2;
 
-enum class Kind
-{
-    SpinValue,
-    ItemIndex,
-    ColumnWidth,
-    Text,
-    Checked
-};
+enum class Kind { SpinValue, ItemIndex, ColumnWidth, Text, Checked };
 
 struct StoredProperty
 {
@@ -315,8 +308,8 @@ std::unique_ptr<QSettings> TFormStorage::openStore()
                                            QSettings::NativeFormat);
 #endif
     const QString directory = g_storeDirectory.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
-        : g_storeDirectory;
+                                  ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
+                                  : g_storeDirectory;
     return std::make_unique<QSettings>(directory + QStringLiteral("/Pralvek/TavroQM407.ini"), QSettings::IniFormat);
 }
 
@@ -355,7 +348,7 @@ void TFormStorage::restorePlacement(QSettings& store)
     // While the window is being shown its frame may be known before its position accounts for
     // it: take the position move() works with, so a missing number keeps the window in place.
     const QRect frame(m_form->pos(), m_form->frameGeometry().size());
-    readInteger(store, QStringLiteral("Flags"), 0); // Windows' own detail; only its type matters here
+    readInteger(store, QStringLiteral("Flags"), 0);   // Windows' own detail; only its type matters here
     const QString suffix = screenSuffix();
     const QString minMax = readScreenValue(store, QStringLiteral("MinMaxPos"), suffix);
     const QString normal = readScreenValue(store, QStringLiteral("NormPos"), suffix);
@@ -363,8 +356,8 @@ void TFormStorage::restorePlacement(QSettings& store)
     const int storedPixelsPerInch = readInteger(store, QStringLiteral("PixelsPerInch"), presentPixelsPerInch);
 
     if ((!minMax.trimmed().isEmpty() || !normal.trimmed().isEmpty()) && storedPixelsPerInch == presentPixelsPerInch) {
-        std::array<int, 4> rect
-            = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
+        std::array<int, 4> rect = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(),
+                                                    frame.top() + frame.height()});
         if (isFixedSize(m_form)) {
             rect[2] = rect[0] + frame.width();
             rect[3] = rect[1] + frame.height();
@@ -388,8 +381,7 @@ void TFormStorage::restorePlacement(QSettings& store)
     case 6:
     case 7:
         // Shown first, then minimized: the taskbar entry exists and the window restores normal.
-        QTimer::singleShot(0, m_form,
-                           [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
+        QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
         break;
     case 3:
         QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(Qt::WindowMaximized); });
@@ -434,9 +426,7 @@ void TFormStorage::savePlacement(QSettings& store, bool destroying)
 {
     const Qt::WindowStates state = m_form->windowState();
     const bool minimized = state.testFlag(Qt::WindowMinimized);
-    const int showCmd = minimized             ? SwShowMinimized
-        : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized
-                                              : SwShowNormal;
+    const int showCmd = minimized ? SwShowMinimized : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized : SwShowNormal;
     const int flags = minimized && state.testFlag(Qt::WindowMaximized) ? WpfRestoreToMaximized : 0;
     const QRect frame = m_form->frameGeometry();
     const QString suffix = screenSuffix();
