@@ -1,5 +1,7 @@
 #include "auxwindows.h"
 
+#include "portlist.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -61,6 +63,7 @@ QPlainTextEdit* fillingMemo(TAuxWindow* window, const QString& name, const QStri
 {
     auto* memo = new QPlainTextEdit(text, window);
     memo->setObjectName(name);
+    memo->setAccessibleName(window->windowTitle());
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(memo);
@@ -85,6 +88,8 @@ TSFEditItem::TSFEditItem(QWidget* mainWindow)
     EdPNum = place(new QLineEdit(this), QStringLiteral("EdPNum"), 16, 72, 137, 21);
     LbAddr = label(this, QStringLiteral("LbAddr"), QStringLiteral("Адрес:"), 16, 8, 65, 13);
     LbPultNum = label(this, QStringLiteral("LbPultNum"), QStringLiteral("Пультовой номер:"), 16, 56, 124, 16);
+    LbAddr->setBuddy(EdAddr);
+    LbPultNum->setBuddy(EdPNum);
     EdAddr->setMaxLength(80);
     EdPNum->setMaxLength(32);
     makeOkKind(this, BtOk);
@@ -147,8 +152,17 @@ TSFPort::TSFPort(QWidget* mainWindow)
     // The text is the design's "COM1" with no list position chosen.
     CBPort->setCurrentIndex(-1);
     CBPort->setEditText(QStringLiteral("COM1"));
+    CBPort->setAccessibleName(QStringLiteral("Порт"));
+    CBPort->setToolTip(QStringLiteral("Имя порта из списка или набранное: COM1, ttyUSB0, /dev/ttyACM0, "
+                                      "/dev/serial/by-id/..."));
     makeOkKind(this, BtOkPort);
     chainTabOrder({BtOkPort, CBPort});
+}
+
+void TSFPort::showEvent(QShowEvent* event)
+{
+    PortList::refresh(CBPort);
+    TAuxWindow::showEvent(event);
 }
 
 QStringList TSFParams::zoneModes()
@@ -176,6 +190,10 @@ TSFParams::TSFParams(QWidget* mainWindow)
         m_delays[size_t(n - 1)] = delay;
         LbSens[size_t(n - 1)] = label(this, QStringLiteral("LbSens%1").arg(n), QStringLiteral("Зона %1:").arg(n), 16,
                                       18 + 24 * (n - 1), 42, 13);
+        LbSens[size_t(n - 1)]->setBuddy(mode);
+        // An editable box would otherwise be read out by its text, the mode.
+        mode->setAccessibleName(QStringLiteral("Зона %1").arg(n));
+        delay->setAccessibleName(QStringLiteral("Задержка зоны %1").arg(n));
     }
     SensMode1 = m_modes[0];
     SensMode2 = m_modes[1];
@@ -208,6 +226,8 @@ TSFParams::TSFParams(QWidget* mainWindow)
     CBNoMAT = place(new TLeftCheckBox(QStringLiteral("Без передатчика:"), this), QStringLiteral("CBNoMAT"), 16, 272,
                     169, 17);
     LbCloseDel = label(this, QStringLiteral("LbCloseDel"), QStringLiteral("Задержка на выход:"), 224, 202, 113, 13);
+    LbCloseDel->setBuddy(CloseDelay);
+    CloseDelay->setAccessibleName(QStringLiteral("Задержка на выход"));
 
     makeCancelKind(this, BtCancelParams);
     makeOkKind(this, BtWrParams);
@@ -227,6 +247,9 @@ TSFSetupTrink::TSFSetupTrink(QWidget* mainWindow)
                 185, 49);
     LbSetupTrink->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     LbSetupTrink->setWordWrap(true);
+    // Without a title a screen reader has nothing else to call the window by.
+    setAccessibleName(QStringLiteral("Установка брелка"));
+    setAccessibleDescription(LbSetupTrink->text());
     BtTrinkCancel->setIcon(cancelIcon());
     setCancelButton(BtTrinkCancel);
     bindButton(BtTrinkCancel, mrNone);

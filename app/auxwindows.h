@@ -62,6 +62,10 @@ public:
     explicit TSFPort(QWidget* mainWindow);
     QPushButton* BtOkPort;
     QComboBox* CBPort;
+
+protected:
+    // Each opening lists the ports present now.
+    void showEvent(QShowEvent* event) override;
 };
 
 class TSFParams final : public TAuxWindow

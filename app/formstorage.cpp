@@ -2,6 +2,7 @@
 
 #include "lifecycle.h"
 #include "messagebox.h"
+#include "screenfit.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -326,6 +327,23 @@ void TFormStorage::restore()
     restoreProperties(*store);
 }
 
+void TFormStorage::restorePort()
+{
+    std::unique_ptr<QSettings> store = openStore();
+    store->beginGroup(section());
+    if (readInteger(*store, QStringLiteral("FormVersion"), 0) < FormVersion)
+        return;
+    for (const StoredProperty& item : StoredProperties) {
+        if (qstrcmp(item.control, "CBPort") != 0)
+            continue;
+        try {
+            if (const std::optional<QString> text = readText(*store, valueName(item)))
+                applyPropertyText(m_form, item, *text);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 void TFormStorage::restorePlacement(QSettings& store)
 {
     // While the window is being shown its frame may be known before its position accounts for
@@ -354,6 +372,7 @@ void TFormStorage::restorePlacement(QSettings& store)
             if (!isFixedSize(m_form))
                 m_form->resize(m_form->size() + wanted.size() - frame.size());
             m_form->move(wanted.topLeft());
+            ScreenFit::keepOnScreen(m_form);
         }
     }
 

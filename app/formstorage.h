@@ -26,6 +26,9 @@ public:
     // Both throw std::runtime_error: a placement value that is no text, a store that can't be
     // written. The event handlers show such errors through the uncaught-error display.
     void restore();
+    // Puts the stored port name back before the start-up opens the port, so the port in use is
+    // the one the port window shows. The full restore at the first showing repeats it.
+    void restorePort();
     void save(bool destroying);
 
     bool restored() const { return m_restored; }

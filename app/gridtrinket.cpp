@@ -44,6 +44,7 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     , m_widths(DesignWidths)
 {
     setObjectName(QStringLiteral("GridTrinket"));
+    setAccessibleName(QStringLiteral("Места установки QM407"));
     setModel(m_sort);
     for (int c = 0; c < 7; ++c)
         m_columns[size_t(c)] = new TGridColumn(this, c);

@@ -6,6 +6,7 @@
 #include "messagebox.h"
 #include "quitrequest.h"
 #include "registermodel.h"
+#include "screenfit.h"
 #include "servicemenu.h"
 #include "singleappinstance.h"
 #include "text1251.h"
@@ -76,6 +77,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     layout()->activate();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // A window larger than the screen (high scale factors) starts at its corner, not off it.
+    ScreenFit::keepOnScreen(this);
 
     FormStorage = new TFormStorage(this);
     SingleAppInstance = new TSingleAppInstance(this);
@@ -92,6 +95,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     // A second copy ends at once: it loads nothing, so it can write nothing either.
     if (QuitRequest::requested())
         return;
+    // The start-up opens the stored port, not the designed "COM1" while another one is shown.
+    RunGuarded([this] { FormStorage->restorePort(); });
     RunGuarded([this] { FormCreate(); });
 }
 

@@ -1,6 +1,10 @@
 #include "portsystem.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSerialPort>
+#include <QSerialPortInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +12,9 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -48,17 +54,80 @@ QString errorText(int code)
 #endif
 }
 
-QString permissionErrorText(const QString& path)
+QString openErrorText(const QString& path, int serialPortError, const QString& qtText)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(path);
-    return errorText(ERROR_ACCESS_DENIED);
+    if (serialPortError == QSerialPort::PermissionError)
+        return errorText(ERROR_ACCESS_DENIED) + openFailureHelp(path, ERROR_ACCESS_DENIED);
+    return qtText + openFailureHelp(path, 0);
 #else
-    const QByteArray local = path.toLocal8Bit();
-    if (::access(local.constData(), R_OK | W_OK) == 0)
-        return busyText();
-    return errorText(errno);
+    int code = 0;
+    QString text = qtText;
+    if (serialPortError == QSerialPort::PermissionError) {
+        const QByteArray local = path.toLocal8Bit();
+        code = ::access(local.constData(), R_OK | W_OK) == 0 ? EBUSY : errno;
+        text = errorText(code);
+    } else if (serialPortError == QSerialPort::DeviceNotFoundError) {
+        code = ENOENT;
+    }
+    return text + openFailureHelp(path, code);
 #endif
+}
+
+QString openFailureHelp(const QString& path, int code)
+{
+    QString help = QStringLiteral("\n\nУстройство: %1.").arg(path);
+#ifdef Q_OS_WIN
+    Q_UNUSED(code);
+#else
+    if (code == EACCES || code == EPERM) {
+        // Serial devices belong to a group (usually "dialout"); its members may use them.
+        struct stat node
+        {
+        };
+        const QByteArray local = path.toLocal8Bit();
+        const group* owner = ::stat(local.constData(), &node) == 0 ? ::getgrgid(node.st_gid) : nullptr;
+        const bool groupMayUse = owner && (node.st_mode & S_IRGRP) && (node.st_mode & S_IWGRP);
+        if (groupMayUse) {
+            const QString name = QString::fromLocal8Bit(owner->gr_name);
+            help += QStringLiteral("\nРаботать с ним могут участники группы \"%1\". Добавьте себя в эту группу "
+                                   "(sudo usermod -aG %1 $USER), затем выйдите из системы и войдите снова.")
+                        .arg(name);
+        } else {
+            help += QStringLiteral("\nУ пользователя нет прав на чтение и запись этого устройства.");
+        }
+    } else if (code == ENOENT) {
+        help += QStringLiteral("\nТакого устройства нет: возможно, адаптер не подключен. Подключите его и "
+                               "снова закройте окно \"Порт связи\".");
+    }
+#endif
+    return help;
+}
+
+QList<PortEntry> availablePorts()
+{
+    QList<PortEntry> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+#ifndef Q_OS_WIN
+    // Names under /dev/serial/by-id stay the same when an adapter comes back on another number.
+    const QFileInfoList links = QDir(QStringLiteral("/dev/serial/by-id")).entryInfoList(QDir::System | QDir::Files);
+#endif
+    for (const QSerialPortInfo& info : infos) {
+        QStringList about;
+        for (const QString& part : {info.description(), info.manufacturer()}) {
+            if (!part.isEmpty() && !about.contains(part))
+                about += part;
+        }
+        const PortEntry entry {info.systemLocation(), about.join(QStringLiteral(", "))};
+        ports += entry;
+#ifndef Q_OS_WIN
+        for (const QFileInfo& link : links) {
+            if (link.canonicalFilePath() == entry.name)
+                ports += PortEntry {link.absoluteFilePath(), entry.about};
+        }
+#endif
+    }
+    return ports;
 }
 
 QString busyText()

@@ -40,15 +40,14 @@ bool SerialLink::Open(const QString& name, QString* errorText)
 
     if (!port->open(QIODevice::ReadWrite)) {
         if (errorText) {
-            *errorText = port->error() == QSerialPort::PermissionError ? PortSystem::permissionErrorText(path)
-                                                                       : port->errorString();
+            *errorText = PortSystem::openErrorText(path, int(port->error()), port->errorString());
         }
         return false;
     }
     if (!PortSystem::lockExclusive(port->handle())) {
         port->close();
         if (errorText)
-            *errorText = PortSystem::busyText();
+            *errorText = PortSystem::busyText() + PortSystem::openFailureHelp(path, 0);
         return false;
     }
 

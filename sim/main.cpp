@@ -13,7 +13,10 @@
 
 namespace {
 const char* const Commands = "Commands on standard input, one per line:\n"
-                             "  press <hex code>             trinket button held: answers an enrolment\n"
+                             "  press <hex code>             trinket button held: answers an enrolment with this\n"
+                             "                               24-bit code; the tool takes it as button '1' only when\n"
+                             "                               its last hex digit is 3 (e.g. press 1B2C33), any other\n"
+                             "                               ending is refused as another button\n"
                              "  test <hex byte>              trinket button pressed: answers a test\n"
                              "  cell <address> <value>       set a memory cell (decimal, or 0x.. hex)\n"
                              "  counter <minutes>            set the run-time counter\n"
@@ -137,8 +140,8 @@ int main(int argc, char* argv[])
 
     // The firmware's major version is what tells the models apart: 2 and 3 are a QM407M.
     if ((model == QLatin1String("QM407M")) != (major == 2 || major == 3)) {
-        std::cerr << "version " << qPrintable(parser.value(versionOption)) << " is not one of a "
-                  << qPrintable(model) << " (a QM407M has version 2.x or 3.x)" << std::endl;
+        std::cerr << "version " << qPrintable(parser.value(versionOption)) << " is not one of a " << qPrintable(model)
+                  << " (a QM407M has version 2.x or 3.x)" << std::endl;
         return 2;
     }
 

@@ -1,5 +1,6 @@
 #include "deviceerror.h"
 #include "devicetexts.h"
+#include "portsystem.h"
 #include "seriallink.h"
 #include "simulator.h"
 
@@ -15,13 +16,21 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 QString systemText(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// The system's own text leads an open error; the device and a hint follow after a blank line.
+QString systemPart(const QString& error)
+{
+    return error.section(QStringLiteral("\n\n"), 0, 0);
 }
 
 // Runs FlushPort and gives back the message it threw, or an empty text.
@@ -48,6 +57,7 @@ private slots:
     void namesMapToDevices();
     void failedOpenGivesSystemText_data();
     void failedOpenGivesSystemText();
+    void refusedAccessNamesTheOwningGroup();
     void closedPortFailsEveryRead();
     void reopeningTheSamePortWorks();
     void secondOpenerInProcessFails();
@@ -117,28 +127,68 @@ void TestSerialLink::failedOpenGivesSystemText_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::newRow("empty name") << "" << systemText(ENOENT);
-    QTest::newRow("missing /dev name") << "ttyQM407missing" << systemText(ENOENT);
-    QTest::newRow("missing path") << "/nonexistent/ttyX" << systemText(ENOENT);
-    QTest::newRow("not a serial device") << "/dev/null" << systemText(ENOTTY);
-    QTest::newRow("a directory") << "/dev" << systemText(EISDIR);
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("hint");
+    const QString unplugged = QStringLiteral("возможно, адаптер не подключен");
+    QTest::newRow("empty name") << "" << systemText(ENOENT) << QString() << QString();
+    QTest::newRow("missing /dev name") << "ttyQM407missing" << systemText(ENOENT) << "/dev/ttyQM407missing"
+                                       << unplugged;
+    QTest::newRow("missing path") << "/nonexistent/ttyX" << systemText(ENOENT) << "/nonexistent/ttyX" << unplugged;
+    QTest::newRow("not a serial device") << "/dev/null" << systemText(ENOTTY) << "/dev/null" << QString();
+    QTest::newRow("a directory") << "/dev" << systemText(EISDIR) << "/dev" << QString();
     if (!QFile::exists(QStringLiteral("/dev/ttyS8")))
-        QTest::newRow("COM9 as typed") << "COM9" << systemText(ENOENT);
+        QTest::newRow("COM9 as typed") << "COM9" << systemText(ENOENT) << "/dev/ttyS8" << unplugged;
 }
 
 void TestSerialLink::failedOpenGivesSystemText()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
+    QFETCH(QString, device);
+    QFETCH(QString, hint);
     QString error;
     QVERIFY(!m_link->Open(name, &error));
-    QCOMPARE(error, text);
+    if (device.isEmpty()) {
+        QCOMPARE(error, text); // nothing to name
+    } else {
+        QCOMPARE(systemPart(error), text);
+        QVERIFY2(error.contains(QStringLiteral("\n\nУстройство: ") + device + QLatin1Char('.')), qPrintable(error));
+        QVERIFY2(hint.isEmpty() ? !error.contains(QStringLiteral("адаптер")) : error.contains(hint), qPrintable(error));
+    }
     QVERIFY(!m_link->isOpen());
     QVERIFY(!m_link->read(1).ok);
 
     // Trying again with a good name works: nothing of the failure sticks.
     QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
     QVERIFY(m_link->read(1).ok);
+}
+
+// Root opens everything, so the refusal itself is given: the hint reads the device node.
+void TestSerialLink::refusedAccessNamesTheOwningGroup()
+{
+    const group* dialout = ::getgrnam("dialout");
+    if (!dialout)
+        QSKIP("no group dialout here");
+    QTemporaryDir dir;
+    const QString node = dir.filePath(QStringLiteral("ttyUSB7"));
+    QFile file(node);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QByteArray local = QFile::encodeName(node);
+    QCOMPARE(::chown(local.constData(), uid_t(-1), dialout->gr_gid), 0);
+    QCOMPARE(::chmod(local.constData(), 0660), 0);
+
+    QString help = PortSystem::openFailureHelp(node, EACCES);
+    QVERIFY2(help.startsWith(QStringLiteral("\n\nУстройство: ") + node + QLatin1Char('.')), qPrintable(help));
+    QVERIFY2(help.contains(QStringLiteral("группы \"dialout\"")), qPrintable(help));
+    QVERIFY2(help.contains(QStringLiteral("sudo usermod -aG dialout $USER")), qPrintable(help));
+    QVERIFY2(help.contains(QStringLiteral("выйдите из системы и войдите снова")), qPrintable(help));
+
+    // A group that may not write to the device is no way in.
+    QCOMPARE(::chmod(local.constData(), 0640), 0);
+    help = PortSystem::openFailureHelp(node, EACCES);
+    QVERIFY2(!help.contains(QStringLiteral("dialout")), qPrintable(help));
+    QVERIFY2(help.contains(QStringLiteral("нет прав на чтение и запись")), qPrintable(help));
 }
 
 void TestSerialLink::closedPortFailsEveryRead()
@@ -181,7 +231,7 @@ void TestSerialLink::secondOpenerInProcessFails()
 
     SerialLink second;
     QVERIFY(!second.Open(m_sim->slavePath(), &error));
-    QCOMPARE(error, systemText(EBUSY));
+    QCOMPARE(systemPart(error), systemText(EBUSY));
     QVERIFY(!second.isOpen());
 
     // The first opener is untouched by the refused one.
@@ -203,7 +253,7 @@ void TestSerialLink::secondOpenerInAnotherProcessFails()
 
     QString error;
     QVERIFY(!m_link->Open(m_sim->slavePath(), &error));
-    QCOMPARE(error, systemText(EBUSY));
+    QCOMPARE(systemPart(error), systemText(EBUSY));
 
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(10000));
@@ -214,6 +264,7 @@ void TestSerialLink::secondOpenerInAnotherProcessFails()
     refused.start(holder, {m_sim->slavePath()});
     QVERIFY(refused.waitForReadyRead(10000));
     QCOMPARE(QString::fromLocal8Bit(refused.readLine().trimmed()), QStringLiteral("failed: ") + systemText(EBUSY));
+    // (portholder prints the first line only)
     refused.closeWriteChannel();
     QVERIFY(refused.waitForFinished(10000));
 }
@@ -229,7 +280,7 @@ void TestSerialLink::portLockedByOtherProgramFails()
 
     QString error;
     QVERIFY(!m_link->Open(m_sim->slavePath(), &error));
-    QCOMPARE(error, systemText(EBUSY));
+    QCOMPARE(systemPart(error), systemText(EBUSY));
     QVERIFY(!m_link->isOpen());
 
     ::close(fd);

@@ -112,7 +112,7 @@ private slots:
     void unwritableStoreIsReportedAndShutDownGoesOn();
     void handWrittenFileIsRead();
     void typedPortSurvivesARestart();
-    void storedPortIsUsedOnlyAfterThePortWindow();
+    void storedPortIsUsedFromTheStart();
 
 private:
     QString storeFile() const { return m_dir->filePath(QStringLiteral("config/Pralvek/TavroQM407.ini")); }
@@ -522,11 +522,12 @@ void TestFormStorage::typedPortSurvivesARestart()
     QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM4"));
 }
 
-void TestFormStorage::storedPortIsUsedOnlyAfterThePortWindow()
+void TestFormStorage::storedPortIsUsedFromTheStart()
 {
     Qm407Simulator simulator;
     QVERIFY(simulator.start());
-    store({{QStringLiteral("CBPort_Text"), simulator.slavePath()}, {QStringLiteral("CBPort_ItemIndex"), QStringLiteral("-1")}});
+    store({{QStringLiteral("CBPort_Text"), simulator.slavePath()},
+           {QStringLiteral("CBPort_ItemIndex"), QStringLiteral("-1")}});
     auto sentByTool = [&simulator] {
         int frames = 0;
         for (const auto& entry : simulator.log())
@@ -534,23 +535,24 @@ void TestFormStorage::storedPortIsUsedOnlyAfterThePortWindow()
         return frames;
     };
 
-    // Start-up opened the designed "COM1"; the port window already shows the stored port, but
-    // a device operation doesn't reach it yet.
+    // The port window shows the stored port and the first device operation reaches it.
     auto window = showWindow();
+    QVERIFY(MessageBoxSeam::shown().isEmpty());
     QCOMPARE(window->SFPort->CBPort->currentText(), simulator.slavePath());
-    try {
-        window->DefineModel();
-    } catch (const std::exception&) {
-    }
-    QTest::qWait(100);
-    QCOMPARE(sentByTool(), 0);
-
-    // Closing the port window switches to it.
-    QTimer::singleShot(0, window.get(), [&window] { window->SFPort->BtOkPort->click(); });
-    window->NPortClick();
     QVERIFY(window->Port.isOpen());
     window->DefineModel();
     QVERIFY(sentByTool() > 0);
+    window.reset();
+
+    // A stored port that is gone is reported once, by its own name.
+    MessageBoxSeam::clear();
+    store({{QStringLiteral("CBPort_Text"), QStringLiteral("/dev/ttyQM407gone")},
+           {QStringLiteral("CBPort_ItemIndex"), QStringLiteral("-1")}});
+    window = showWindow();
+    QCOMPARE(MessageBoxSeam::shown().size(), 1);
+    QVERIFY2(MessageBoxSeam::last().text.contains(QStringLiteral("/dev/ttyQM407gone")),
+             qPrintable(MessageBoxSeam::last().text));
+    QVERIFY(!window->Port.isOpen());
 }
 
 QTEST_MAIN(TestFormStorage)

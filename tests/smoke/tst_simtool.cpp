@@ -22,7 +22,7 @@ void TestSimTool::helpExplainsTheCommands()
     QVERIFY(sim.waitForFinished(10000));
     QCOMPARE(sim.exitCode(), 0);
     const QByteArray help = sim.readAllStandardOutput();
-    for (const char* word : {"--model", "--version", "press", "test", "cell", "quit"})
+    for (const char* word : {"--model", "--version", "press", "test", "cell", "quit", "button '1'", "press 1B2C33"})
         QVERIFY2(help.contains(word), word);
 }
 
