@@ -44,6 +44,10 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     , m_widths(DesignWidths)
 {
     setObjectName(QStringLiteral("GridTrinket"));
+    // A row leaving the display moves the view's current index to a neighbour; the register's
+    // current record is settled afterwards instead, never in the middle of a register change.
+    // Connected before the view's own handlers, so the count is up when they run.
+    connect(m_sort, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { ++m_hiding; });
     setModel(m_sort);
     for (int c = 0; c < 7; ++c)
         m_columns[size_t(c)] = new TGridColumn(this, c);
@@ -83,6 +87,11 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     connect(this, &QAbstractItemView::pressed, this, &TGridTrinket::onCurrentRowChanged);
     connect(&store, &RecordStore::currentChanged, this, &TGridTrinket::followStore);
     connect(m_sort, &QAbstractItemModel::modelReset, this, [this] { followStore(m_store.currentRow()); });
+    connect(m_sort, &QAbstractItemModel::rowsRemoved, this, [this] { --m_hiding; });
+    for (auto signal :
+         {&RecordStore::currentChanged, &RecordStore::rowChanged, &RecordStore::rowInserted, &RecordStore::rowRemoved})
+        connect(&store, signal, this, &TGridTrinket::scheduleKeepCurrentShown);
+    connect(&store, &RecordStore::resetDone, this, &TGridTrinket::scheduleKeepCurrentShown);
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
             emit rowDoubleClicked();
@@ -181,7 +190,7 @@ void TGridTrinket::onSectionResized(int column, int oldSize, int newSize)
 
 void TGridTrinket::onCurrentRowChanged(const QModelIndex& current)
 {
-    if (m_following || !current.isValid())
+    if (m_following || m_hiding > 0 || !current.isValid())
         return;
     const int row = sourceRow(current.row());
     if (row >= 0 && m_store.isActive())
@@ -218,4 +227,46 @@ void TGridTrinket::deleteFocusedRecord()
     // The grid's own deletion: no refusal and no save; the next rewrite carries it to the file.
     m_store.setCurrentRow(row);
     m_store.remove();
+}
+
+void TGridTrinket::setSearchText(const QString& text)
+{
+    m_following = true;
+    m_sort->setSearchText(text);
+    m_following = false;
+    RunGuarded([this] { keepCurrentShown(true); });
+}
+
+void TGridTrinket::scheduleKeepCurrentShown()
+{
+    if (m_keepScheduled || (m_sort->searchText().isEmpty() && !m_parked))
+        return;
+    // After the command that changed the register has finished with its current record.
+    m_keepScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this] { RunGuarded([this] { keepCurrentShown(false); }); }, Qt::QueuedConnection);
+}
+
+void TGridTrinket::keepCurrentShown(bool searchChanged)
+{
+    m_keepScheduled = false;
+    if (!m_store.isActive() || m_store.isEditing() || m_model->isBulk())
+        return;
+    // Anything that moved the register since it was put at its end clears the end flag.
+    if (m_parked && !m_store.eof())
+        m_parked = false;
+    if (!searchChanged && m_sort->searchText().isEmpty() && !m_parked)
+        return;
+    const int current = m_store.currentRow();
+    const bool shown = current >= 0 && displayRow(current) >= 0;
+    if (!shown || m_parked) {
+        if (m_sort->rowCount() > 0) {
+            m_parked = false;
+            m_store.setCurrentRow(sourceRow(0));
+        } else if (m_store.count() > 0) {
+            m_parked = true;
+            m_store.last();
+        }
+    }
+    followStore(m_store.currentRow());
 }

@@ -44,6 +44,10 @@ public:
     // The register row shown at a display row, and back; -1 when none.
     int sourceRow(int displayRow) const;
     int displayRow(int sourceRow) const;
+    // Shows only the records that match (empty: all). The selected row stays the register's
+    // current record: when the search hides that record, the first shown row becomes current, and
+    // with no row shown the register is put at its end, so no command acts on a hidden record.
+    void setSearchText(const QString& text);
 
 signals:
     void rowDoubleClicked();
@@ -58,6 +62,8 @@ private:
     void onCurrentRowChanged(const QModelIndex& current);
     void followStore(int row);
     void deleteFocusedRecord();
+    void keepCurrentShown(bool searchChanged);
+    void scheduleKeepCurrentShown();
 
     RecordStore& m_store;
     TRegisterModel* m_model;
@@ -66,4 +72,7 @@ private:
     std::array<int, 7> m_widths;
     bool m_fitting = false;
     bool m_following = false;
+    int m_hiding = 0; // display rows are being removed
+    bool m_parked = false; // the search put the register at its end
+    bool m_keepScheduled = false;
 };

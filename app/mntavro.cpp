@@ -5,7 +5,9 @@
 #include "gridtrinket.h"
 #include "messagebox.h"
 #include "quitrequest.h"
+#include "registerexchange.h"
 #include "registermodel.h"
+#include "registersearch.h"
 #include "singleappinstance.h"
 #include "text1251.h"
 #include "waitcursor.h"
@@ -69,6 +71,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFMakeFile = new TSFMakeFile(this);
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
+    new TRegisterSearch(GridTrinket, centralWidget(), this);
+    new TRegisterExchange(this);
 
     // The fixed size is known only once the layout has run; centre that, not the default size.
     layout()->activate();

@@ -30,6 +30,9 @@ public:
     bool isBulk() const { return m_bulk; }
 
     bool lessThan(int column, int leftRow, int rightRow) const;
+    // Whether the console number, the address or a trinket code as shown contains the text,
+    // ignoring case.
+    bool matches(int row, QStringView foldedText) const;
     static Field fieldOf(int column) { return Field(column); }
     static QString columnName(int column); // "GridTrinketID_RECORD", ...
     static QString header(int column); // "N", "", "", "Брелок 2", ...
@@ -40,6 +43,8 @@ private:
         qint32 ints[3];
         bool null[FieldCount];
         QString texts[4];
+        // The searched texts case-folded and joined by U+FFFF, which no register text holds.
+        QString folded;
     };
     static Row decode(const Record& record);
     void rebuild();
@@ -54,7 +59,7 @@ private:
     bool m_removing = false;
 };
 
-// The grid's display order; the register's own order stays as it is.
+// The grid's display order and search; the register's own order and contents stay as they are.
 class TRegisterSortModel final : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -62,9 +67,16 @@ class TRegisterSortModel final : public QSortFilterProxyModel
 public:
     TRegisterSortModel(TRegisterModel* source, QObject* parent);
 
+    // Shows only the records that match; an empty text shows them all.
+    void setSearchText(const QString& text);
+    QString searchText() const { return m_search; }
+
 protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
     TRegisterModel* m_source;
+    QString m_search;
+    QString m_folded;
 };

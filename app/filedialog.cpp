@@ -1,0 +1,77 @@
+#include "filedialog.h"
+
+#include <QFileDialog>
+
+#include <deque>
+
+namespace {
+
+struct SeamState
+{
+    std::deque<QString> answers;
+    bool unattended = false;
+    int unexpected = 0;
+    QList<FileDialogSeam::Asked> asked;
+};
+
+SeamState& seam()
+{
+    static SeamState state;
+    return state;
+}
+
+template <class Show> QString ask(const QString& caption, bool save, Show&& show)
+{
+    SeamState& s = seam();
+    FileDialogSeam::Asked asked {caption, save, QString()};
+    if (!s.answers.empty()) {
+        asked.answer = s.answers.front();
+        s.answers.pop_front();
+    } else if (s.unattended) {
+        ++s.unexpected;
+    } else {
+        asked.answer = show();
+    }
+    s.asked.append(asked);
+    return asked.answer;
+}
+
+} // namespace
+
+QString AskOpenFileName(QWidget* parent, const QString& caption, const QString& filter)
+{
+    return ask(caption, false, [&] { return QFileDialog::getOpenFileName(parent, caption, QString(), filter); });
+}
+
+QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& suggested, const QString& filter)
+{
+    return ask(caption, true, [&] { return QFileDialog::getSaveFileName(parent, caption, suggested, filter); });
+}
+
+void FileDialogSeam::pushAnswer(const QString& path)
+{
+    seam().answers.push_back(path);
+}
+
+void FileDialogSeam::setUnattended(bool on)
+{
+    seam().unattended = on;
+}
+
+int FileDialogSeam::unexpectedCount()
+{
+    return seam().unexpected;
+}
+
+QList<FileDialogSeam::Asked> FileDialogSeam::asked()
+{
+    return seam().asked;
+}
+
+void FileDialogSeam::clear()
+{
+    SeamState& s = seam();
+    s.answers.clear();
+    s.unexpected = 0;
+    s.asked.clear();
+}
