@@ -8,6 +8,7 @@
 class RecordStore;
 class TGridTrinket;
 class TRegisterModel;
+class TRegisterSearchModel;
 class TRegisterSortModel;
 
 // One grid column under its stored name (GridTrinketADDRESS, ...); its Width is what the
@@ -38,6 +39,7 @@ public:
     TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* parent);
 
     TRegisterSortModel* sortModel() const { return m_sort; }
+    TRegisterSearchModel* searchModel() const { return m_shown; }
     TGridColumn* Column(int column) const { return m_columns[size_t(column)]; }
     int columnWidthOf(int column) const;
     void setColumnWidthOf(int column, int width);
@@ -68,6 +70,7 @@ private:
     RecordStore& m_store;
     TRegisterModel* m_model;
     TRegisterSortModel* m_sort;
+    TRegisterSearchModel* m_shown; // what the grid shows: the sorted rows that match the search
     std::array<TGridColumn*, 7> m_columns;
     std::array<int, 7> m_widths;
     bool m_fitting = false;

@@ -203,7 +203,16 @@ bool TRegisterSortModel::lessThan(const QModelIndex& left, const QModelIndex& ri
     return m_source->lessThan(left.column(), left.row(), right.row());
 }
 
-void TRegisterSortModel::setSearchText(const QString& text)
+TRegisterSearchModel::TRegisterSearchModel(TRegisterSortModel* sorted, TRegisterModel* model, QObject* parent)
+    : QSortFilterProxyModel(parent)
+    , m_sorted(sorted)
+    , m_model(model)
+{
+    setSourceModel(sorted);
+    setDynamicSortFilter(true);
+}
+
+void TRegisterSearchModel::setSearchText(const QString& text)
 {
     if (text == m_search)
         return;
@@ -214,7 +223,15 @@ void TRegisterSortModel::setSearchText(const QString& text)
     invalidate();
 }
 
-bool TRegisterSortModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
+void TRegisterSearchModel::sort(int column, Qt::SortOrder order)
 {
-    return m_folded.isEmpty() || m_source->matches(sourceRow, m_folded);
+    m_sorted->sort(column, order);
+}
+
+bool TRegisterSearchModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
+{
+    if (m_folded.isEmpty())
+        return true;
+    const int row = m_sorted->mapToSource(m_sorted->index(sourceRow, 0)).row();
+    return row >= 0 && m_model->matches(row, m_folded);
 }

@@ -59,7 +59,7 @@ private:
     bool m_removing = false;
 };
 
-// The grid's display order and search; the register's own order and contents stay as they are.
+// The grid's display order; the register's own order stays as it is.
 class TRegisterSortModel final : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -67,16 +67,34 @@ class TRegisterSortModel final : public QSortFilterProxyModel
 public:
     TRegisterSortModel(TRegisterModel* source, QObject* parent);
 
-    // Shows only the records that match; an empty text shows them all.
-    void setSearchText(const QString& text);
-    QString searchText() const { return m_search; }
-
 protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
-    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
     TRegisterModel* m_source;
+};
+
+// The grid's search over the sorted rows, kept apart from the sorting so that a keystroke
+// filters the rows in the order they already have instead of sorting them again.
+class TRegisterSearchModel final : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    TRegisterSearchModel(TRegisterSortModel* sorted, TRegisterModel* model, QObject* parent);
+
+    // Shows only the records that match; an empty text shows them all.
+    void setSearchText(const QString& text);
+    QString searchText() const { return m_search; }
+    // Sorting belongs to the layer below.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    TRegisterSortModel* m_sorted;
+    TRegisterModel* m_model;
     QString m_search;
     QString m_folded;
 };

@@ -41,7 +41,7 @@ TRegisterSearch::TRegisterSearch(TGridTrinket* grid, QWidget* client, QWidget* w
         updateStatus();
     });
     // The count follows additions and deletions too.
-    QAbstractItemModel* shown = m_grid->sortModel();
+    QAbstractItemModel* shown = m_grid->searchModel();
     connect(shown, &QAbstractItemModel::rowsInserted, this, &TRegisterSearch::scheduleStatus);
     connect(shown, &QAbstractItemModel::rowsRemoved, this, &TRegisterSearch::scheduleStatus);
     connect(shown, &QAbstractItemModel::modelReset, this, &TRegisterSearch::scheduleStatus);
@@ -72,7 +72,7 @@ void TRegisterSearch::scheduleStatus()
 void TRegisterSearch::updateStatus()
 {
     m_statusScheduled = false;
-    const TRegisterSortModel* shown = m_grid->sortModel();
+    const TRegisterSearchModel* shown = m_grid->searchModel();
     if (shown->searchText().isEmpty())
         LbFound->clear();
     else

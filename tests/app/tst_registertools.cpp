@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "mntavro.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +82,8 @@ private slots:
         start();
         TFmTavro* w = m_window.get();
         const QByteArray before = dataFile();
+        QAbstractItemModelTester tester(w->GridTrinket->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(search()->geometry(), QRect(568, 202, 165, 21));
         QVERIFY(search()->geometry().bottom() < w->BtErase->geometry().top());
         QVERIFY(search()->geometry().top() > w->BtSetParm->geometry().bottom());
