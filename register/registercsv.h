@@ -3,6 +3,7 @@
 #include "record.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
