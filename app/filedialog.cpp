@@ -1,54 +1,90 @@
 #include "filedialog.h"
 
 #include <QFileDialog>
-#include <QQueue>
+
+#include <deque>
 
 namespace {
-QQueue<QString> g_answers;
-QStringList g_proposed;
 
-bool answerQueued(const QString& proposed, QString* answer)
+struct SeamState
 {
-    g_proposed << proposed;
-    if (g_answers.isEmpty())
-        return false;
-    *answer = g_answers.dequeue();
-    return true;
+    std::deque<QString> answers;
+    bool unattended = false;
+    int unexpected = 0;
+    QList<FileDialogSeam::Asked> asked;
+};
+
+SeamState& seam()
+{
+    static SeamState state;
+    return state;
 }
+
+template <class Show> QString ask(const QString& caption, bool save, const QString& proposed, Show&& show)
+{
+    SeamState& s = seam();
+    FileDialogSeam::Asked asked {caption, save, proposed, QString()};
+    if (!s.answers.empty()) {
+        asked.answer = s.answers.front();
+        s.answers.pop_front();
+    } else if (s.unattended) {
+        ++s.unexpected;
+    } else {
+        asked.answer = show();
+    }
+    s.asked.append(asked);
+    return asked.answer;
+}
+
 } // namespace
 
 namespace FileDialog {
 
 QString saveFileName(QWidget* parent, const QString& caption, const QString& proposedPath, const QString& filter)
 {
-    QString answer;
-    if (answerQueued(proposedPath, &answer))
-        return answer;
-    return QFileDialog::getSaveFileName(parent, caption, proposedPath, filter);
+    return ask(caption, true, proposedPath,
+               [&] { return QFileDialog::getSaveFileName(parent, caption, proposedPath, filter); });
 }
 
 QString openFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
 {
-    QString answer;
-    if (answerQueued(folder, &answer))
-        return answer;
-    return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+    return ask(caption, false, folder, [&] { return QFileDialog::getOpenFileName(parent, caption, folder, filter); });
 }
 
 } // namespace FileDialog
 
 void FileDialogSeam::pushAnswer(const QString& path)
 {
-    g_answers.enqueue(path);
+    seam().answers.push_back(path);
+}
+
+void FileDialogSeam::setUnattended(bool on)
+{
+    seam().unattended = on;
+}
+
+int FileDialogSeam::unexpectedCount()
+{
+    return seam().unexpected;
+}
+
+QList<FileDialogSeam::Asked> FileDialogSeam::asked()
+{
+    return seam().asked;
 }
 
 QStringList FileDialogSeam::proposed()
 {
-    return g_proposed;
+    QStringList paths;
+    for (const Asked& asked : seam().asked)
+        paths << asked.proposed;
+    return paths;
 }
 
 void FileDialogSeam::clear()
 {
-    g_answers.clear();
-    g_proposed.clear();
+    SeamState& s = seam();
+    s.answers.clear();
+    s.unexpected = 0;
+    s.asked.clear();
 }

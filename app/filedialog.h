@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -12,11 +13,23 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pro
 QString openFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 } // namespace FileDialog
 
-// Test seam: queued answers instead of dialogs, and a record of the names proposed.
+// Test seam: queued answers and a record of every request. In unattended mode a request without
+// a queued answer is cancelled and counted as unexpected; no real dialog is shown.
 class FileDialogSeam final
 {
 public:
+    struct Asked
+    {
+        QString caption;
+        bool save;
+        QString proposed; // the proposed path (save) or folder (open)
+        QString answer;
+    };
+
     static void pushAnswer(const QString& path); // an empty path answers Cancel
-    static QStringList proposed(); // the proposed path (save) or folder (open) of every question
-    static void clear();
+    static void setUnattended(bool on);
+    static int unexpectedCount();
+    static QList<Asked> asked();
+    static QStringList proposed(); // the proposed path or folder of every request
+    static void clear(); // forgets the record, the queued answers and the count
 };

@@ -41,11 +41,16 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     , m_store(store)
     , m_model(model)
     , m_sort(new TRegisterSortModel(model, this))
+    , m_shown(new TRegisterSearchModel(m_sort, model, this))
     , m_widths(DesignWidths)
 {
     setObjectName(QStringLiteral("GridTrinket"));
     setAccessibleName(QStringLiteral("Места установки QM407"));
-    setModel(m_sort);
+    // A row leaving the display moves the view's current index to a neighbour; the register's
+    // current record is settled afterwards instead, never in the middle of a register change.
+    // Connected before the view's own handlers, so the count is up when they run.
+    connect(m_shown, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { ++m_hiding; });
+    setModel(m_shown);
     for (int c = 0; c < 7; ++c)
         m_columns[size_t(c)] = new TGridColumn(this, c);
 
@@ -83,7 +88,12 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     // after a load the register sits at its end and only a move clears that.
     connect(this, &QAbstractItemView::pressed, this, &TGridTrinket::onCurrentRowChanged);
     connect(&store, &RecordStore::currentChanged, this, &TGridTrinket::followStore);
-    connect(m_sort, &QAbstractItemModel::modelReset, this, [this] { followStore(m_store.currentRow()); });
+    connect(m_shown, &QAbstractItemModel::modelReset, this, [this] { followStore(m_store.currentRow()); });
+    connect(m_shown, &QAbstractItemModel::rowsRemoved, this, [this] { --m_hiding; });
+    for (auto signal :
+         {&RecordStore::currentChanged, &RecordStore::rowChanged, &RecordStore::rowInserted, &RecordStore::rowRemoved})
+        connect(&store, signal, this, &TGridTrinket::scheduleKeepCurrentShown);
+    connect(&store, &RecordStore::resetDone, this, &TGridTrinket::scheduleKeepCurrentShown);
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
             emit rowDoubleClicked();
@@ -108,13 +118,13 @@ void TGridTrinket::setColumnWidthOf(int column, int width)
 
 int TGridTrinket::sourceRow(int displayRow) const
 {
-    const QModelIndex index = m_sort->mapToSource(m_sort->index(displayRow, 0));
+    const QModelIndex index = m_sort->mapToSource(m_shown->mapToSource(m_shown->index(displayRow, 0)));
     return index.isValid() ? index.row() : -1;
 }
 
 int TGridTrinket::displayRow(int sourceRow) const
 {
-    const QModelIndex index = m_sort->mapFromSource(m_model->index(sourceRow, 0));
+    const QModelIndex index = m_shown->mapFromSource(m_sort->mapFromSource(m_model->index(sourceRow, 0)));
     return index.isValid() ? index.row() : -1;
 }
 
@@ -182,7 +192,7 @@ void TGridTrinket::onSectionResized(int column, int oldSize, int newSize)
 
 void TGridTrinket::onCurrentRowChanged(const QModelIndex& current)
 {
-    if (m_following || !current.isValid())
+    if (m_following || m_hiding > 0 || !current.isValid())
         return;
     const int row = sourceRow(current.row());
     if (row >= 0 && m_store.isActive())
@@ -197,7 +207,7 @@ void TGridTrinket::followStore(int row)
     m_following = true;
     const int shown = row >= 0 && row < m_model->rowCount() ? displayRow(row) : -1;
     if (shown >= 0) {
-        const QModelIndex index = m_sort->index(shown, qMax(currentIndex().column(), 0));
+        const QModelIndex index = m_shown->index(shown, qMax(currentIndex().column(), 0));
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         scrollTo(index);
     } else {
@@ -219,4 +229,46 @@ void TGridTrinket::deleteFocusedRecord()
     // The grid's own deletion: no refusal and no save; the next rewrite carries it to the file.
     m_store.setCurrentRow(row);
     m_store.remove();
+}
+
+void TGridTrinket::setSearchText(const QString& text)
+{
+    m_following = true;
+    m_shown->setSearchText(text);
+    m_following = false;
+    RunGuarded([this] { keepCurrentShown(true); });
+}
+
+void TGridTrinket::scheduleKeepCurrentShown()
+{
+    if (m_keepScheduled || (m_shown->searchText().isEmpty() && !m_parked))
+        return;
+    // After the command that changed the register has finished with its current record.
+    m_keepScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this] { RunGuarded([this] { keepCurrentShown(false); }); }, Qt::QueuedConnection);
+}
+
+void TGridTrinket::keepCurrentShown(bool searchChanged)
+{
+    m_keepScheduled = false;
+    if (!m_store.isActive() || m_store.isEditing() || m_model->isBulk())
+        return;
+    // Anything that moved the register since it was put at its end clears the end flag.
+    if (m_parked && !m_store.eof())
+        m_parked = false;
+    if (!searchChanged && m_shown->searchText().isEmpty() && !m_parked)
+        return;
+    const int current = m_store.currentRow();
+    const bool shown = current >= 0 && displayRow(current) >= 0;
+    if (!shown || m_parked) {
+        if (m_shown->rowCount() > 0) {
+            m_parked = false;
+            m_store.setCurrentRow(sourceRow(0));
+        } else if (m_store.count() > 0) {
+            m_parked = true;
+            m_store.last();
+        }
+    }
+    followStore(m_store.currentRow());
 }

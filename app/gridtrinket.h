@@ -8,6 +8,7 @@
 class RecordStore;
 class TGridTrinket;
 class TRegisterModel;
+class TRegisterSearchModel;
 class TRegisterSortModel;
 
 // One grid column under its stored name (GridTrinketADDRESS, ...); its Width is what the
@@ -38,12 +39,17 @@ public:
     TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* parent);
 
     TRegisterSortModel* sortModel() const { return m_sort; }
+    TRegisterSearchModel* searchModel() const { return m_shown; }
     TGridColumn* Column(int column) const { return m_columns[size_t(column)]; }
     int columnWidthOf(int column) const;
     void setColumnWidthOf(int column, int width);
     // The register row shown at a display row, and back; -1 when none.
     int sourceRow(int displayRow) const;
     int displayRow(int sourceRow) const;
+    // Shows only the records that match (empty: all). The selected row stays the register's
+    // current record: when the search hides that record, the first shown row becomes current, and
+    // with no row shown the register is put at its end, so no command acts on a hidden record.
+    void setSearchText(const QString& text);
 
 signals:
     void rowDoubleClicked();
@@ -58,12 +64,18 @@ private:
     void onCurrentRowChanged(const QModelIndex& current);
     void followStore(int row);
     void deleteFocusedRecord();
+    void keepCurrentShown(bool searchChanged);
+    void scheduleKeepCurrentShown();
 
     RecordStore& m_store;
     TRegisterModel* m_model;
     TRegisterSortModel* m_sort;
+    TRegisterSearchModel* m_shown; // what the grid shows: the sorted rows that match the search
     std::array<TGridColumn*, 7> m_columns;
     std::array<int, 7> m_widths;
     bool m_fitting = false;
     bool m_following = false;
+    int m_hiding = 0; // display rows are being removed
+    bool m_parked = false; // the search put the register at its end
+    bool m_keepScheduled = false;
 };

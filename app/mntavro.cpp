@@ -5,7 +5,9 @@
 #include "gridtrinket.h"
 #include "messagebox.h"
 #include "quitrequest.h"
+#include "registerexchange.h"
 #include "registermodel.h"
+#include "registersearch.h"
 #include "screenfit.h"
 #include "servicemenu.h"
 #include "singleappinstance.h"
@@ -71,6 +73,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFMakeFile = new TSFMakeFile(this);
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
+    new TRegisterSearch(GridTrinket, centralWidget(), this);
+    new TRegisterExchange(this);
     ServiceMenu = new TServiceMenu(*this);
 
     // The fixed size is known only once the layout has run; centre that, not the default size.

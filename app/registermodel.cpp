@@ -104,6 +104,11 @@ bool TRegisterModel::lessThan(int column, int leftRow, int rightRow) const
     return a.texts[column - 3].compare(b.texts[column - 3], Qt::CaseInsensitive) < 0;
 }
 
+bool TRegisterModel::matches(int row, QStringView foldedText) const
+{
+    return m_rows[size_t(row)].folded.contains(foldedText);
+}
+
 QString TRegisterModel::columnName(int column)
 {
     return QStringLiteral("GridTrinket") + QLatin1String(fieldName(Field(column)));
@@ -132,6 +137,12 @@ TRegisterModel::Row TRegisterModel::decode(const Record& record)
         else
             row.texts[f - 3] = row.null[f] ? QString() : Text1251::toUnicode(record.asText(field));
     }
+    // Folded once here, so a keystroke's search is a plain substring scan.
+    const QChar separator(0xFFFF);
+    row.folded = row.texts[int(Field::PULT_NUM) - 3].toCaseFolded() + separator
+        + row.texts[int(Field::ADDRESS) - 3].toCaseFolded() + separator + row.texts[int(Field::CODE) - 3].toCaseFolded()
+        + separator + row.texts[int(Field::CODE_D) - 3].toCaseFolded();
+    row.folded.squeeze();
     return row;
 }
 
@@ -190,4 +201,37 @@ TRegisterSortModel::TRegisterSortModel(TRegisterModel* source, QObject* parent)
 bool TRegisterSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
 {
     return m_source->lessThan(left.column(), left.row(), right.row());
+}
+
+TRegisterSearchModel::TRegisterSearchModel(TRegisterSortModel* sorted, TRegisterModel* model, QObject* parent)
+    : QSortFilterProxyModel(parent)
+    , m_sorted(sorted)
+    , m_model(model)
+{
+    setSourceModel(sorted);
+    setDynamicSortFilter(true);
+}
+
+void TRegisterSearchModel::setSearchText(const QString& text)
+{
+    if (text == m_search)
+        return;
+    m_search = text;
+    m_folded = text.toCaseFolded();
+    // One remap of all rows: on a large register far cheaper than the proxy's row-by-row
+    // insertion of the rows a shorter text brings back.
+    invalidate();
+}
+
+void TRegisterSearchModel::sort(int column, Qt::SortOrder order)
+{
+    m_sorted->sort(column, order);
+}
+
+bool TRegisterSearchModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
+{
+    if (m_folded.isEmpty())
+        return true;
+    const int row = m_sorted->mapToSource(m_sorted->index(sourceRow, 0)).row();
+    return row >= 0 && m_model->matches(row, m_folded);
 }

@@ -30,6 +30,9 @@ public:
     bool isBulk() const { return m_bulk; }
 
     bool lessThan(int column, int leftRow, int rightRow) const;
+    // Whether the console number, the address or a trinket code as shown contains the text,
+    // ignoring case.
+    bool matches(int row, QStringView foldedText) const;
     static Field fieldOf(int column) { return Field(column); }
     static QString columnName(int column); // "GridTrinketID_RECORD", ...
     static QString header(int column); // "N", "", "", "Брелок 2", ...
@@ -40,6 +43,8 @@ private:
         qint32 ints[3];
         bool null[FieldCount];
         QString texts[4];
+        // The searched texts case-folded and joined by U+FFFF, which no register text holds.
+        QString folded;
     };
     static Row decode(const Record& record);
     void rebuild();
@@ -67,4 +72,29 @@ protected:
 
 private:
     TRegisterModel* m_source;
+};
+
+// The grid's search over the sorted rows, kept apart from the sorting so that a keystroke
+// filters the rows in the order they already have instead of sorting them again.
+class TRegisterSearchModel final : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    TRegisterSearchModel(TRegisterSortModel* sorted, TRegisterModel* model, QObject* parent);
+
+    // Shows only the records that match; an empty text shows them all.
+    void setSearchText(const QString& text);
+    QString searchText() const { return m_search; }
+    // Sorting belongs to the layer below.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    TRegisterSortModel* m_sorted;
+    TRegisterModel* m_model;
+    QString m_search;
+    QString m_folded;
 };

@@ -64,6 +64,8 @@ TServiceMenu::TServiceMenu(TFmTavro& window)
 {
     setObjectName(QStringLiteral("ServiceMenu"));
     QMenu* menu = window.NService;
+    if (!menu->isEmpty())
+        menu->addSeparator(); // after the register's own commands
     NSaveJournalText
         = item(menu, QStringLiteral("NSaveJournalText"), QStringLiteral("Сохранить журнал в текстовый файл..."));
     NSaveJournalCsv = item(menu, QStringLiteral("NSaveJournalCsv"), QStringLiteral("Сохранить журнал в CSV..."));

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "auxwindow.h"
 #include "dataformat.h"
+#include "filedialog.h"
 #include "formstorage.h"
 #include "heldfile.h"
 #include "messagebox.h"
@@ -150,6 +151,8 @@ std::unique_ptr<TFmTavro> makeWindow(bool keepMessages)
     QuitRequest::reset();
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
+    FileDialogSeam::clear();
+    FileDialogSeam::setUnattended(true);
     auto window = std::make_unique<TFmTavro>();
     if (!keepMessages)
         MessageBoxSeam::clear();

@@ -99,7 +99,8 @@ void TestServiceMenu::items()
         texts << a->text();
     QCOMPARE(
         texts,
-        (QStringList {QStringLiteral("Сохранить журнал в текстовый файл..."),
+        (QStringList {QStringLiteral("Экспорт реестра в CSV..."), QStringLiteral("Импорт из CSV..."), QString(),
+                      QStringLiteral("Сохранить журнал в текстовый файл..."),
                       QStringLiteral("Сохранить журнал в CSV..."), QStringLiteral("Печать журнала..."), QString(),
                       QStringLiteral("Сохранить образ EEPROM..."), QStringLiteral("Сравнить с образцом..."), QString(),
                       QStringLiteral("Трассировка обмена с QM407"), QStringLiteral("Проверять запись параметров")}));

@@ -1,0 +1,116 @@
+#include "registerexchange.h"
+
+#include "filedialog.h"
+#include "importpreview.h"
+#include "messagebox.h"
+#include "mntavro.h"
+#include "registercsv.h"
+#include "registermodel.h"
+#include "trinket.h"
+#include "waitcursor.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+
+#include <memory>
+
+namespace {
+
+QString csvFilter()
+{
+    return QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
+}
+
+// The grid takes the added rows in one reset.
+class BulkAdd final
+{
+public:
+    explicit BulkAdd(TRegisterModel* model)
+        : m_model(model)
+    {
+        m_model->beginBulk();
+    }
+    ~BulkAdd() { m_model->endBulk(); }
+    BulkAdd(const BulkAdd&) = delete;
+    BulkAdd& operator=(const BulkAdd&) = delete;
+
+private:
+    TRegisterModel* m_model;
+};
+
+} // namespace
+
+TRegisterExchange::TRegisterExchange(TFmTavro* window)
+    : QObject(window)
+    , m_window(window)
+{
+    setObjectName(QStringLiteral("RegisterExchange"));
+    NExportCsv = window->NService->addAction(QStringLiteral("Экспорт реестра в CSV..."));
+    NExportCsv->setObjectName(QStringLiteral("NExportCsv"));
+    NImportCsv = window->NService->addAction(QStringLiteral("Импорт из CSV..."));
+    NImportCsv->setObjectName(QStringLiteral("NImportCsv"));
+    connect(NExportCsv, &QAction::triggered, this, Guarded(this, &TRegisterExchange::NExportCsvClick));
+    connect(NImportCsv, &QAction::triggered, this, Guarded(this, &TRegisterExchange::NImportCsvClick));
+    window->BtAdd->installEventFilter(this);
+}
+
+bool TRegisterExchange::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window->BtAdd && event->type() == QEvent::EnabledChange)
+        NImportCsv->setEnabled(m_window->BtAdd->isEnabled());
+    return QObject::eventFilter(watched, event);
+}
+
+void TRegisterExchange::NExportCsvClick()
+{
+    const QString path = FileDialog::saveFileName(m_window, QStringLiteral("Экспорт реестра в CSV"),
+                                         QStringLiteral("Trinket.csv"), csvFilter());
+    if (path.isEmpty())
+        return;
+    const QString name = QDir::toNativeSeparators(path);
+    // The old file stays as it was unless the whole new one has been written.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ShowError(QStringLiteral("Не могу создать файл %1: %2").arg(name, file.errorString()));
+        return;
+    }
+    bool written = false;
+    {
+        TWaitCursor wait;
+        written = RegisterCsv::write(m_window->MTTrinkets, file) && file.commit();
+    }
+    if (!written)
+        ShowError(QStringLiteral("Ошибка записи файла %1: %2").arg(name, file.errorString()));
+}
+
+void TRegisterExchange::NImportCsvClick()
+{
+    RecordStore& store = m_window->MTTrinkets;
+    if (!store.isActive())
+        store.first(); // the store's own error names the closed register
+    const QString path = FileDialog::openFileName(m_window, QStringLiteral("Импорт из CSV"), QString(), csvFilter());
+    if (path.isEmpty())
+        return;
+    RegisterCsv::ImportPlan plan;
+    {
+        TWaitCursor wait;
+        plan = RegisterCsv::plan(path, store, &DeviceOps::TrinketCode);
+    }
+    if (!plan.error.isEmpty()) {
+        ShowError(plan.error);
+        return;
+    }
+    auto preview = std::make_unique<TSFImportPreview>(m_window);
+    preview->setPlan(plan);
+    if (preview->ShowModal() != TAuxWindow::mrOk || plan.accepted() == 0)
+        return;
+    {
+        BulkAdd bulk(m_window->GridModel);
+        RegisterCsv::apply(store, m_window->MaxRecordId(), plan);
+    }
+    m_window->SaveData();
+}

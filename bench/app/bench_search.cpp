@@ -1,0 +1,120 @@
+// Register search with a large register: each keystroke's filter and repaint through the real
+// main window, against a plain case-insensitive substring scan of the same strings.
+#include "application.h"
+#include "dataformat.h"
+#include "gridtrinket.h"
+#include "messagebox.h"
+#include "mntavro.h"
+#include "recordstore.h"
+#include "text1251.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char* const Streets[] = {"ул. Садовая", "пр. Мира", "ул. Ленина", "Невский пр.", "ул. Гагарина"};
+
+QByteArray registerOf(int count)
+{
+    RecordStore store;
+    for (int id = count; id >= 1; --id) {
+        Record r;
+        r.setInteger(Field::ID_RECORD, id);
+        r.setInteger(Field::ID_TRINK, id * 31 % 0xFFFFFF);
+        r.setText(Field::CODE, "0X1X0X10X?");
+        r.setText(Field::PULT_NUM, QByteArray::number(qint64(id) * 7919 % 1000003));
+        r.setText(Field::ADDRESS,
+                  Text1251::fromUtf8(Streets[id % 5]) + Text1251::fromUtf8(", д. ") + QByteArray::number(id % 500));
+        store.append(r);
+    }
+    return DataFormat::write(store);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    TApplication app(argc, argv);
+    const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    QFile file(QStringLiteral("Trinket.dat"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(registerOf(count)) <= 0)
+        return 1;
+    file.close();
+    MessageBoxSeam::setUnattended(true);
+
+    TFmTavro window;
+    window.show();
+    window.grab();
+    TGridTrinket* grid = window.GridTrinket;
+
+    // Typing a street name and taking it back, then a number that matches few records.
+    QStringList steps;
+    const QString typed = QStringLiteral("САДОВАЯ, Д. 12");
+    for (int i = 1; i <= typed.size(); ++i)
+        steps << typed.left(i);
+    for (int i = typed.size() - 1; i >= 0; --i)
+        steps << typed.left(i);
+    for (const QString& s : {QStringLiteral("7"), QStringLiteral("79"), QStringLiteral("791"), QStringLiteral("79"),
+                             QStringLiteral("7"), QString()})
+        steps << s;
+
+    double worst = 0;
+    double total = 0;
+    for (const QString& step : steps) {
+        QElapsedTimer timer;
+        timer.start();
+        window.findChild<QLineEdit*>(QStringLiteral("EdSearch"))->setText(step);
+        grid->grab();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        worst = std::max(worst, ms);
+        total += ms;
+    }
+
+    // The same strings as the grid searches them (case-folded, one per record), scanned plainly.
+    std::vector<QString> strings;
+    const QChar separator(0xFFFF);
+    for (const Record& r : window.MTTrinkets.rows()) {
+        QString s;
+        for (const Field f : {Field::PULT_NUM, Field::ADDRESS, Field::CODE, Field::CODE_D})
+            s += Text1251::toUnicode(r.asText(f)).toCaseFolded() + separator;
+        strings.push_back(s);
+    }
+    double plainWorst = 0;
+    double plainTotal = 0;
+    qint64 found = 0;
+    for (const QString& step : steps) {
+        QElapsedTimer timer;
+        timer.start();
+        const QString needle = step.toCaseFolded();
+        std::vector<int> rows;
+        for (size_t i = 0; i < strings.size(); ++i) {
+            if (strings[i].contains(needle))
+                rows.push_back(int(i));
+        }
+        found += qint64(rows.size());
+        const double ms = timer.nsecsElapsed() / 1e6;
+        plainWorst = std::max(plainWorst, ms);
+        plainTotal += ms;
+    }
+    window.DataStream.release();
+
+    const double n = double(steps.size());
+    std::printf("records: %d, keystrokes: %d (%lld rows found in all)\n", count, int(steps.size()), (long long)found);
+    std::printf("plain substring scan, per keystroke:   mean %7.1f ms  worst %7.1f ms\n", plainTotal / n, plainWorst);
+    std::printf("filter and repaint, per keystroke:     mean %7.1f ms  worst %7.1f ms  (ratio of means %.2f)\n",
+                total / n, worst, (total / n) / (plainTotal / n));
+    return 0;
+}

@@ -1,0 +1,371 @@
+#include "registercsv.h"
+
+#include "csvformat.h"
+#include "editing.h"
+#include "recordstore.h"
+#include "text1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace RegisterCsv {
+
+namespace {
+
+    constexpr char Bom[] = "\xEF\xBB\xBF";
+    constexpr int ShownColumns = 5;
+    constexpr int AllColumns = 7;
+    constexpr char Digits[] = "0X?1"; // a jumper digit's value is its position here
+
+    QByteArray numberText(const Record& r, Field f)
+    {
+        return r.isNull(f) ? QByteArray() : QByteArray::number(r.asInteger(f));
+    }
+
+    // The 20 jumper bits of a pattern; -1 when it is not ten jumper digits.
+    qint64 patternBits(const QString& pattern)
+    {
+        if (pattern.size() != 10)
+            return -1;
+        qint64 bits = 0;
+        for (const QChar c : pattern) {
+            const char* digit = c.unicode() < 0x80 ? std::strchr(Digits, char(c.unicode())) : nullptr;
+            if (!digit || *digit == '\0')
+                return -1;
+            bits = (bits << 2) | (digit - Digits);
+        }
+        return bits;
+    }
+
+    // A raw code cell: decimal digits only, at most 24 bits; -1 otherwise.
+    qint64 rawValue(const QString& cell)
+    {
+        if (cell.isEmpty() || cell.size() > 8)
+            return -1;
+        qint64 value = 0;
+        for (const QChar c : cell) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return -1;
+            value = value * 10 + (c.unicode() - '0');
+        }
+        return value <= 0xFFFFFF ? value : -1;
+    }
+
+    bool fitsWindows1251(const QString& text)
+    {
+        return Text1251::toUnicode(Text1251::fromUnicode(text)) == text;
+    }
+
+    struct CodeCells
+    {
+        QString shown; // trimmed, upper case
+        QString raw; // trimmed; empty when the file has no raw columns
+    };
+
+    // Fills one trinket's pair of fields. Both cells given: they must agree. Only the raw code:
+    // the pattern is rendered from it. Only the pattern: the raw code is rebuilt with button '1'
+    // in its low bits, the only button enrolment accepts. A raw 0 means no trinket.
+    QString setCode(const CodeCells& cells, Field rawField, Field codeField, const QString& which,
+                    const CodeText& codeText, Record* record, QString* shown)
+    {
+        *shown = cells.shown;
+        if (cells.shown.isEmpty() && cells.raw.isEmpty())
+            return {};
+        qint64 raw = -1;
+        if (!cells.raw.isEmpty()) {
+            raw = rawValue(cells.raw);
+            if (raw < 0)
+                return QStringLiteral("Неверное число брелка %1").arg(which);
+        }
+        qint64 bits = -1;
+        if (!cells.shown.isEmpty()) {
+            bits = patternBits(cells.shown);
+            if (bits < 0)
+                return QStringLiteral("Неверный код брелка %1").arg(which);
+        }
+        if (raw < 0)
+            raw = (bits << 4) | 3;
+        const QString rendered = raw == 0 ? QString() : codeText(quint32(raw));
+        if (bits >= 0 && rendered != cells.shown)
+            return QStringLiteral("Код брелка %1 не соответствует его числу").arg(which);
+        record->setInteger(rawField, qint32(raw));
+        record->setText(codeField, Text1251::fromUnicode(rendered));
+        *shown = rendered;
+        return {};
+    }
+
+    class Planner final
+    {
+    public:
+        Planner(const RecordStore& store, const CodeText& codeText, ImportPlan& plan)
+            : m_codeText(codeText)
+            , m_plan(plan)
+        {
+            for (const Record& r : store.rows()) {
+                if (!r.isNull(Field::PULT_NUM))
+                    m_registerNumbers.insert(r.asText(Field::PULT_NUM));
+                for (const Field f : {Field::ID_TRINK, Field::ID_TRINK_D}) {
+                    if (r.asInteger(f) != 0)
+                        m_registerCodes.insert(r.asInteger(f));
+                }
+            }
+        }
+
+        void addRow(int line, const QList<QByteArray>& cells)
+        {
+            ImportRow row;
+            row.line = line;
+            QStringList texts;
+            for (const QByteArray& cell : cells)
+                texts << decode(cell);
+            const int columns = m_plan.rawCodes ? AllColumns : ShownColumns;
+            if (texts.size() >= ShownColumns) {
+                row.number = texts[1].trimmed();
+                row.address = texts[2];
+                row.code = texts[3].trimmed();
+                row.codeD = texts[4].trimmed();
+            }
+            if (texts.size() != columns)
+                row.refusal = QStringLiteral("Неверное число полей: %1 вместо %2").arg(texts.size()).arg(columns);
+            else
+                row.refusal = check(texts, row);
+            m_plan.rows.push_back(std::move(row));
+        }
+
+        QString decode(const QByteArray& bytes) const
+        {
+            return m_plan.utf8 ? QString::fromUtf8(bytes) : Text1251::toUnicode(bytes);
+        }
+
+    private:
+        QString check(const QStringList& texts, ImportRow& row)
+        {
+            bool isNumber = false;
+            if (texts[0].trimmed().toInt(&isNumber) == 0 && isNumber)
+                return QStringLiteral("Запись брелка-мастера не переносится");
+            for (const QString& text : texts) {
+                if (!fitsWindows1251(text))
+                    return QStringLiteral("Знаки, которых нет в кодировке Windows-1251");
+            }
+            // The record window's normalisation and limits.
+            const QByteArray number = Text1251::trimmed(Text1251::toUpper(Text1251::fromUnicode(texts[1])));
+            const QByteArray address = Text1251::fromUnicode(texts[2]);
+            row.number = Text1251::toUnicode(number);
+            if (number.isEmpty())
+                return Editing::emptyConsoleNumberText();
+            if (number.size() > textFieldWidth(Field::PULT_NUM))
+                return QStringLiteral("Пультовой номер длиннее 32 знаков");
+            if (address.size() > textFieldWidth(Field::ADDRESS))
+                return QStringLiteral("Адрес длиннее 80 знаков");
+            row.record.setText(Field::PULT_NUM, number);
+            row.record.setText(Field::ADDRESS, address);
+
+            if (m_registerNumbers.contains(number))
+                return Editing::duplicateConsoleNumberText();
+            const auto seenNumber = m_fileNumbers.constFind(number);
+            if (seenNumber != m_fileNumbers.constEnd())
+                return QStringLiteral("Пультовой номер повторяется в файле (строка %1)").arg(*seenNumber);
+            m_fileNumbers.insert(number, row.line);
+
+            const CodeCells first {texts[3].trimmed().toUpper(), m_plan.rawCodes ? texts[5].trimmed() : QString()};
+            const CodeCells second {texts[4].trimmed().toUpper(), m_plan.rawCodes ? texts[6].trimmed() : QString()};
+            QString refusal
+                = setCode(first, Field::ID_TRINK, Field::CODE, QStringLiteral("2"), m_codeText, &row.record, &row.code);
+            if (refusal.isEmpty())
+                refusal = setCode(second, Field::ID_TRINK_D, Field::CODE_D, QStringLiteral("3"), m_codeText,
+                                  &row.record, &row.codeD);
+            if (!refusal.isEmpty())
+                return refusal;
+
+            // Enrolment finds a record by its trinket code, so a code may belong to one record only.
+            for (const Field f : {Field::ID_TRINK, Field::ID_TRINK_D}) {
+                const qint32 code = row.record.asInteger(f);
+                if (code == 0)
+                    continue;
+                if (m_registerCodes.contains(code))
+                    return QStringLiteral("Брелок с таким кодом уже есть в реестре");
+                const auto seenCode = m_fileCodes.constFind(code);
+                if (seenCode != m_fileCodes.constEnd())
+                    return QStringLiteral("Код брелка повторяется в файле (строка %1)").arg(*seenCode);
+                m_fileCodes.insert(code, row.line);
+            }
+            return {};
+        }
+
+        const CodeText& m_codeText;
+        ImportPlan& m_plan;
+        QSet<QByteArray> m_registerNumbers;
+        QSet<qint32> m_registerCodes;
+        QHash<QByteArray, int> m_fileNumbers;
+        QHash<qint32, int> m_fileCodes;
+    };
+
+    bool sameHeader(const QString& cell, const QString& header)
+    {
+        return cell.trimmed().compare(header, Qt::CaseInsensitive) == 0;
+    }
+
+    // Pass over the raw bytes: no NUL (binary data), no more than the limit, UTF-8 or not.
+    // Gives the first line for the separator.
+    QString scan(QFile& file, const Limits& limits, bool* utf8, QByteArray* head)
+    {
+        Csv::Utf8Check check;
+        qint64 total = 0;
+        for (;;) {
+            const QByteArray chunk = file.read(64 * 1024);
+            if (chunk.isEmpty())
+                break;
+            total += chunk.size();
+            if (total > limits.maxFileBytes)
+                return QStringLiteral("Файл больше %1 МБ: это не реестр").arg(limits.maxFileBytes / (1024 * 1024));
+            if (chunk.contains('\0'))
+                return QStringLiteral("Файл не является текстом CSV");
+            check.feed(chunk.constData(), chunk.size());
+            if (head->size() < limits.maxRecordBytes + 3)
+                head->append(chunk.left(limits.maxRecordBytes + 3 - head->size()));
+        }
+        if (file.error() != QFileDevice::NoError)
+            return QStringLiteral("Ошибка чтения файла: %1").arg(file.errorString());
+        *utf8 = head->startsWith(Bom) || check.valid();
+        return {};
+    }
+
+} // namespace
+
+QStringList headers()
+{
+    return {QStringLiteral("N"),
+            QStringLiteral("Пульт. N"),
+            QStringLiteral("Адрес"),
+            QStringLiteral("Брелок 2"),
+            QStringLiteral("Брелок 3"),
+            QStringLiteral("Брелок 2 (число)"),
+            QStringLiteral("Брелок 3 (число)")};
+}
+
+bool write(const RecordStore& store, QIODevice& device)
+{
+    const std::vector<Record>& rows = store.rows();
+    std::vector<size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    // The grid's opening order: by number, empty numbers first.
+    std::stable_sort(order.begin(), order.end(), [&rows](size_t a, size_t b) {
+        const Record& ra = rows[a];
+        const Record& rb = rows[b];
+        if (ra.isNull(Field::ID_RECORD) != rb.isNull(Field::ID_RECORD))
+            return ra.isNull(Field::ID_RECORD);
+        return ra.asInteger(Field::ID_RECORD) < rb.asInteger(Field::ID_RECORD);
+    });
+
+    QByteArray out(Bom);
+    QList<QByteArray> fields;
+    for (const QString& header : headers())
+        fields << header.toUtf8();
+    Csv::appendRecord(out, fields, ';');
+    for (const size_t i : order) {
+        const Record& r = rows[i];
+        fields = {numberText(r, Field::ID_RECORD),
+                  Text1251::toUtf8(r.asText(Field::PULT_NUM)),
+                  Text1251::toUtf8(r.asText(Field::ADDRESS)),
+                  Text1251::toUtf8(r.asText(Field::CODE)),
+                  Text1251::toUtf8(r.asText(Field::CODE_D)),
+                  numberText(r, Field::ID_TRINK),
+                  numberText(r, Field::ID_TRINK_D)};
+        Csv::appendRecord(out, fields, ';');
+        if (out.size() >= 256 * 1024) {
+            if (device.write(out) != out.size())
+                return false;
+            out.clear();
+        }
+    }
+    return device.write(out) == out.size();
+}
+
+int ImportPlan::accepted() const
+{
+    return int(std::count_if(rows.begin(), rows.end(), [](const ImportRow& r) { return r.refusal.isEmpty(); }));
+}
+
+ImportPlan plan(const QString& path, const RecordStore& store, const CodeText& codeText, const Limits& limits)
+{
+    ImportPlan result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("Не могу открыть файл %1").arg(QDir::toNativeSeparators(path));
+        return result;
+    }
+    // A huge file is refused before a byte of it is read.
+    if (file.size() > limits.maxFileBytes) {
+        result.error = QStringLiteral("Файл больше %1 МБ: это не реестр").arg(limits.maxFileBytes / (1024 * 1024));
+        return result;
+    }
+    QByteArray head;
+    result.error = scan(file, limits, &result.utf8, &head);
+    if (!result.error.isEmpty())
+        return result;
+
+    const bool bom = head.startsWith(Bom);
+    QByteArray firstLine = head.mid(bom ? 3 : 0);
+    const qsizetype end = firstLine.indexOf('\n');
+    firstLine.truncate(end < 0 ? firstLine.size() : end);
+    result.separator = !firstLine.contains(';') && firstLine.contains(',') ? ',' : ';';
+
+    file.seek(bom ? 3 : 0);
+    Csv::Reader reader(file, result.separator, limits.maxRecordBytes);
+    QList<QByteArray> cells;
+    Planner planner(store, codeText, result);
+    const auto fail = [&result](const QString& error) {
+        result = ImportPlan();
+        result.error = error;
+        return result;
+    };
+
+    Csv::Reader::Status status = reader.next(&cells);
+    if (status == Csv::Reader::Status::Error)
+        return fail(reader.error());
+    const QStringList expected = headers();
+    bool header = cells.size() == ShownColumns || cells.size() == AllColumns;
+    for (qsizetype i = 0; header && i < cells.size(); ++i)
+        header = sameHeader(planner.decode(cells[i]), expected[i]);
+    if (!header)
+        return fail(QStringLiteral("Первая строка файла не заголовок реестра: ожидаются столбцы %1")
+                        .arg(expected.join(QStringLiteral("; "))));
+    result.rawCodes = cells.size() == AllColumns;
+
+    int rows = 0;
+    while ((status = reader.next(&cells)) == Csv::Reader::Status::Record) {
+        // Empty lines are no records.
+        if (cells.size() == 1 && cells[0].isEmpty())
+            continue;
+        if (++rows > limits.maxRows)
+            return fail(QStringLiteral("В файле больше %1 записей").arg(limits.maxRows));
+        planner.addRow(reader.line(), cells);
+    }
+    if (status == Csv::Reader::Status::Error)
+        return fail(reader.error());
+    if (result.rows.empty())
+        return fail(QStringLiteral("В файле нет записей"));
+    return result;
+}
+
+void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan)
+{
+    for (const ImportRow& row : plan.rows) {
+        if (!row.refusal.isEmpty())
+            continue;
+        Record record = row.record;
+        // The add operation's numbering, wrapping past the largest 32-bit number.
+        const qint32 id = qint32(quint32(maxRecordId) + 1u);
+        record.setInteger(Field::ID_RECORD, id);
+        store.append(record);
+        maxRecordId = id;
+    }
+}
+
+} // namespace RegisterCsv
