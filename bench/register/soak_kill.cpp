@@ -190,7 +190,7 @@ struct Soak
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
         tool.setProcessEnvironment(env);
         tool.setWorkingDirectory(work);
-        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        tool.setStandardErrorFile(QProcess::nullDevice());
         tool.start(this->tool, {});
         if (!tool.waitForStarted(30000))
             return -1;
