@@ -4,7 +4,80 @@
 #include "recordstore.h"
 #include "registererror.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+// The journal: a tag, the length of the new bytes, their digest, then the bytes. One cut short
+// or damaged by a crash does not match its digest and is dropped: the data file was not yet
+// touched by that save.
+// The tag's last byte says whether the file ends after the new bytes ('C') or keeps its tail.
+constexpr char JournalTag[7] = {'T', 'R', 'K', 'S', 'A', 'V', 'E'};
+constexpr int JournalHead = 8 + 8 + 16;
+
+QByteArray digest(const char* data, qint64 n)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    hash.addData(QByteArrayView(data, qsizetype(n)));
+    return hash.result();
+}
+
+QByteArray journalOf(const QByteArray& bytes, bool cut)
+{
+    QByteArray out;
+    out.reserve(JournalHead + bytes.size());
+    out.append(JournalTag, 7);
+    out.append(cut ? 'C' : '1');
+    char length[8];
+    qToLittleEndian<quint64>(quint64(bytes.size()), length);
+    out.append(length, 8);
+    out.append(digest(bytes.constData(), bytes.size()));
+    out.append(bytes);
+    return out;
+}
+
+// The new bytes of a complete journal; false for anything else.
+bool bytesOfJournal(const HeldFile& journal, QByteArray* bytes, bool* cut)
+{
+    const qint64 size = journal.size();
+    char head[JournalHead];
+    if (size < JournalHead || journal.readAt(0, head, JournalHead) != JournalHead
+        || std::memcmp(head, JournalTag, 7) != 0 || (head[7] != '1' && head[7] != 'C'))
+        return false;
+    *cut = head[7] == 'C';
+    const quint64 n = qFromLittleEndian<quint64>(head + 8);
+    if (n != quint64(size - JournalHead))
+        return false;
+    bytes->resize(qsizetype(n));
+    for (qint64 at = 0; at < qint64(n);) {
+        const qint64 got = journal.readAt(JournalHead + at, bytes->data() + at, qint64(n) - at);
+        if (got <= 0)
+            return false;
+        at += got;
+    }
+    return digest(bytes->constData(), bytes->size()) == QByteArray(head + 16, 16);
+}
+
+DataFormat::Fetch fetchFrom(const HeldFile& file)
+{
+    return [&file, at = qint64(0)](char* buffer, qint64 max) mutable {
+        const qint64 got = file.readAt(at, buffer, max);
+        if (got > 0)
+            at += got;
+        return got;
+    };
+}
+
+QString writeErrorText()
+{
+    return QStringLiteral("Stream write error");
+}
+
+} // namespace
 
 DataFile::DataFile(RecordStore& store, const QString& dataPath, const QString& backupPath)
     : m_store(store)
@@ -22,13 +95,9 @@ int DataFile::LoadData()
         if (!m_file.openExisting(m_dataPath))
             return 2;
         m_store.activate();
-        QByteArray bytes;
-        if (!m_file.readAll(&bytes))
+        if (!finishInterruptedSave())
             throw RegisterError(QStringLiteral("Stream read error"));
-        DataFormat::read(m_store, bytes);
-        MaxRecordId = 0;
-        for (m_store.first(); !m_store.eof(); m_store.next())
-            MaxRecordId = qMax(MaxRecordId, m_store.asInteger(Field::ID_RECORD));
+        loadHeld();
         return 0;
     } catch (const std::exception&) {
         m_file.release();
@@ -36,13 +105,61 @@ int DataFile::LoadData()
     }
 }
 
+void DataFile::loadHeld()
+{
+    m_store.deactivate();
+    m_store.activate();
+    DataFormat::read(m_store, fetchFrom(m_file));
+    MaxRecordId = 0;
+    for (m_store.first(); !m_store.eof(); m_store.next())
+        MaxRecordId = qMax(MaxRecordId, m_store.asInteger(Field::ID_RECORD));
+}
+
+// Called with the data file held, so the journal is ours: no other copy of the tool writes it.
+bool DataFile::finishInterruptedSave()
+{
+    HeldFile journal;
+    if (!journal.openExisting(journalPath()))
+        return true;
+    QByteArray bytes;
+    bool cut = false;
+    const bool complete = bytesOfJournal(journal, &bytes, &cut);
+    journal.release();
+    // An incomplete journal means its save never began on the data file. So does a file too
+    // short for the new bytes that cannot be given the room: a save writes only after that.
+    if (complete && (m_file.size() >= bytes.size() || m_file.reserve(bytes.size()))) {
+        if (!m_file.writeAt(0, bytes.constData(), bytes.size()) || (cut && !m_file.truncate(bytes.size()))
+            || !m_file.flush())
+            return false;
+    }
+    HeldFile::removeFile(journalPath());
+    return true;
+}
+
+bool DataFile::writeThroughJournal(const QByteArray& bytes, bool cut)
+{
+    const qint64 oldSize = m_file.size();
+    if (oldSize < 0 || !HeldFile::writeNewFile(journalPath(), journalOf(bytes, cut)))
+        return false;
+    // Room before the first byte changes: a full disk, a quota or a size limit refuses here.
+    if (!m_file.reserve(bytes.size())) {
+        HeldFile::removeFile(journalPath());
+        return false;
+    }
+    // A failure from here on leaves the journal: the next load finishes this save.
+    if (!m_file.writeAt(0, bytes.constData(), bytes.size()) || (cut && !m_file.truncate(bytes.size()))
+        || !m_file.flush())
+        return false;
+    HeldFile::removeFile(journalPath());
+    return true;
+}
+
 void DataFile::SaveData()
 {
     if (!m_file.isOpen() || !m_store.isActive())
         return;
-    const QByteArray bytes = DataFormat::write(m_store);
-    if (!m_file.writeAtStart(bytes))
-        throw RegisterError(QStringLiteral("Stream write error"));
+    if (!writeThroughJournal(DataFormat::write(m_store), false))
+        throw RegisterError(writeErrorText());
 }
 
 bool DataFile::CopyDataFile(const QString& source, const QString& target)
@@ -58,8 +175,36 @@ bool DataFile::backupExists() const
 bool DataFile::restoreFromBackup(QString* message)
 {
     m_file.release();
-    if (CopyDataFile(m_backupPath, m_dataPath) && LoadData() == 0)
+    bool ok = false;
+    try {
+        // The backup must load before anything is written over the data file.
+        HeldFile backup;
+        if (backup.openForReading(m_backupPath)) {
+            m_store.deactivate();
+            m_store.activate();
+            const qint64 used = DataFormat::read(m_store, fetchFrom(backup));
+            QByteArray bytes(qsizetype(used), Qt::Uninitialized);
+            const qint64 size = backup.size();
+            // Its bytes go over the data file's start, its tail after them; the data file's own
+            // tail beyond stays, as a plain copy over it would leave it.
+            ok = (used == 0 || backup.readAt(0, bytes.data(), used) == used) && m_file.openOrCreate(m_dataPath)
+                && m_file.reserve(size) && writeThroughJournal(bytes, false);
+            for (qint64 at = used; ok && at < size;) {
+                char block[4096];
+                const qint64 got = backup.readAt(at, block, qMin<qint64>(sizeof block, size - at));
+                ok = got > 0 && m_file.writeAt(at, block, got);
+                at += got;
+            }
+            ok = ok && m_file.flush();
+            if (ok)
+                loadHeld();
+        }
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    if (ok)
         return true;
+    m_file.discard();
     if (message)
         *message = QStringLiteral("Не могу восстановить файл данных");
     return false;
@@ -70,25 +215,35 @@ bool DataFile::createAnew(QString* message)
     m_file.release();
     bool ok = false;
     try {
-        HeldFile fresh;
-        if (fresh.createAnew(m_dataPath)) {
-            m_store.activate();
-            const bool written = fresh.writeAtStart(DataFormat::write(m_store));
-            fresh.release();
-            ok = written && LoadData() == 0;
+        if (m_file.openOrCreate(m_dataPath)) {
+            if (!m_store.isActive())
+                m_store.activate();
+            // The file is cut only behind the new bytes, so a crash never leaves it empty.
+            ok = writeThroughJournal(DataFormat::write(m_store), true);
+            if (ok)
+                loadHeld();
         }
     } catch (const std::exception&) {
         ok = false;
     }
-    if (!ok && message)
+    if (ok)
+        return true;
+    m_file.discard();
+    if (message)
         *message = QStringLiteral("Не могу создать файл данных");
-    return ok;
+    return false;
 }
 
 void DataFile::shutDown()
 {
     if (m_file.isOpen()) {
-        SaveData();
+        try {
+            SaveData();
+        } catch (const RegisterError& e) {
+            // Only a file saved whole may become the backup.
+            throw RegisterError(e.message() + QStringLiteral(". Резервная копия ") + QFileInfo(m_backupPath).fileName()
+                                + QStringLiteral(" не обновлена."));
+        }
         // Released first: the copy cannot open a held file.
         m_file.release();
         CopyDataFile(m_dataPath, m_backupPath);

@@ -19,10 +19,16 @@ public:
     QString dataPath() const { return m_dataPath; }
     QString backupPath() const { return m_backupPath; }
 
+    // The side file that carries a save's new bytes while they are written over the data file.
+    QString journalPath() const { return m_dataPath + QStringLiteral(".journal"); }
+
     // 0 loaded and held; 1 no file obtained; 2 an error while opening, reading or scanning.
+    // A save that an earlier run left unfinished is finished first.
     int LoadData();
     // Rewrites the held file from the register; nothing when no file is held or the register
-    // is closed. Throws RegisterError("Stream write error") on a failed write.
+    // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves
+    // the file loading as the last register saved (or, after an I/O error in the middle of
+    // the write, as this one, finished at the next load).
     void SaveData();
     bool isHeld() const { return m_file.isOpen(); }
     void release() { m_file.release(); }
@@ -36,7 +42,7 @@ public:
     bool backupExists() const;
 
     // FormDestroy's data-file steps: save, release, copy to the backup, close the register.
-    // A failed save throws and skips the rest, so the old backup survives.
+    // A failed save throws, its message saying that the backup was kept, and skips the rest.
     void shutDown();
 
     qint32 MaxRecordId = 0;
@@ -45,6 +51,13 @@ public:
     qint32 lookUpMasterCode();
 
 private:
+    // Reads the held file into the emptied register and derives MaxRecordId; throws on bad content.
+    void loadHeld();
+    bool finishInterruptedSave();
+    // The new bytes go to the journal and reach the disk before the first byte of the file is
+    // overwritten; the journal goes once the file has them. `cut` ends the file after them.
+    bool writeThroughJournal(const QByteArray& bytes, bool cut);
+
     RecordStore& m_store;
     QString m_dataPath;
     QString m_backupPath;

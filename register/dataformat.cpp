@@ -4,7 +4,6 @@
 #include "registererror.h"
 #include "text1251.h"
 
-
 #include <cstring>
 
 namespace {
@@ -27,9 +26,18 @@ enum Tag : unsigned char
 constexpr char Signature[4] = {'T', 'P', 'F', '0'};
 constexpr qint32 FormatVersion = 251;
 
-QString readErrorText() { return QStringLiteral("Stream read error"); }
-QString formatErrorText() { return QStringLiteral("Invalid stream format"); }
-QString valueErrorText() { return QStringLiteral("Invalid property value"); }
+QString readErrorText()
+{
+    return QStringLiteral("Stream read error");
+}
+QString formatErrorText()
+{
+    return QStringLiteral("Invalid stream format");
+}
+QString valueErrorText()
+{
+    return QStringLiteral("Invalid property value");
+}
 
 // The writer fills a raw buffer: one bounds check per record instead of one per byte.
 class Writer
@@ -165,7 +173,15 @@ public:
     {
     }
 
-    qint64 position() const { return m_pos; }
+    explicit Reader(const DataFormat::Fetch& fetch)
+        : m_fetch(&fetch)
+    {
+    }
+
+    // False when the file has no byte at all.
+    bool start() { return fetchAtLeast(1, false); }
+
+    qint64 position() const { return m_base + m_pos; }
     qint64 remaining() const { return m_size - m_pos; }
 
     unsigned char byte()
@@ -238,7 +254,8 @@ public:
             const char* p = take(units * 2);
             QString s(units, Qt::Uninitialized);
             for (qint64 i = 0; i < units; ++i)
-                s[i] = QChar(char16_t(static_cast<unsigned char>(p[2 * i]) | static_cast<unsigned char>(p[2 * i + 1]) << 8));
+                s[i] = QChar(
+                    char16_t(static_cast<unsigned char>(p[2 * i]) | static_cast<unsigned char>(p[2 * i + 1]) << 8));
             return Text1251::fromUnicode(s);
         }
         default:
@@ -247,10 +264,43 @@ public:
     }
 
 private:
-    void need(qint64 n) const
+    void need(qint64 n)
     {
-        if (n < 0 || n > remaining())
+        if (n < 0 || (n > remaining() && !fetchAtLeast(n, true)))
             throw RegisterError(readErrorText());
+    }
+
+    // Keeps the unread bytes and reads on in pieces until n are there. Pointers handed out
+    // before are void afterwards; each is used before the next read.
+    bool fetchAtLeast(qint64 n, bool mustGet)
+    {
+        if (!m_fetch)
+            return false;
+        constexpr qint64 Piece = 1 << 20;
+        qint64 have = remaining();
+        QByteArray next;
+        next.reserve(qsizetype(qMax(have, Piece)));
+        next.append(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(have));
+        m_base += m_pos;
+        while (have < n) {
+            if (next.capacity() < have + Piece)
+                next.reserve(qsizetype(qMax<qint64>(next.capacity() * 2, have + Piece)));
+            next.resize(qsizetype(have + Piece));
+            const qint64 got = (*m_fetch)(next.data() + have, Piece);
+            if (got < 0)
+                throw RegisterError(readErrorText());
+            if (got == 0)
+                break;
+            have += got;
+        }
+        next.resize(qsizetype(have));
+        m_buffer = std::move(next);
+        m_data = reinterpret_cast<const unsigned char*>(m_buffer.constData());
+        m_size = have;
+        m_pos = 0;
+        if (have < n && mustGet)
+            throw RegisterError(readErrorText());
+        return have >= n;
     }
 
     static QByteArray clip(const char* p, qint64 n, int width)
@@ -259,9 +309,13 @@ private:
         return QByteArray(p, int(qMin<qint64>(n, width)));
     }
 
-    const unsigned char* m_data;
-    qint64 m_size;
+    const unsigned char* m_data = nullptr;
+    qint64 m_size = 0;
     qint64 m_pos = 0;
+    // Reading from a file: the bytes held so far and how many were dropped before them.
+    const DataFormat::Fetch* m_fetch = nullptr;
+    QByteArray m_buffer;
+    qint64 m_base = 0;
 };
 
 } // namespace
@@ -299,39 +353,54 @@ QByteArray write(const RecordStore& store)
     return out.finish();
 }
 
+namespace {
+    qint64 readStream(RecordStore& store, Reader& in)
+    {
+        if (std::memcmp(in.take(4), Signature, 4) != 0)
+            throw RegisterError(formatErrorText());
+        if (in.integer() != FormatVersion)
+            throw RegisterError(formatErrorText());
+        // Field and index definitions are never written; a file that has any is not ours.
+        for (int list = 0; list < 2; ++list) {
+            in.expect(TagList);
+            in.expect(TagEnd);
+        }
+        in.expect(TagList);
+        while (in.peek() != TagEnd) {
+            in.expect(TagList);
+            in.integer(); // status, always 0
+            Record r;
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (in.byte() == TagTrue)
+                    continue;
+                if (isIntegerField(f))
+                    r.setInteger(f, in.integer());
+                else
+                    r.setText(f, in.text(textFieldWidth(f)));
+            }
+            in.expect(TagEnd);
+            store.append(r);
+        }
+        in.byte();
+        return in.position();
+    }
+} // namespace
+
 qint64 read(RecordStore& store, const char* data, qint64 size)
 {
     if (size <= 0)
         return 0;
     Reader in(data, size);
-    if (std::memcmp(in.take(4), Signature, 4) != 0)
-        throw RegisterError(formatErrorText());
-    if (in.integer() != FormatVersion)
-        throw RegisterError(formatErrorText());
-    // Field and index definitions are never written; a file that has any is not ours.
-    for (int list = 0; list < 2; ++list) {
-        in.expect(TagList);
-        in.expect(TagEnd);
-    }
-    in.expect(TagList);
-    while (in.peek() != TagEnd) {
-        in.expect(TagList);
-        in.integer();   // status, always 0
-        Record r;
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (in.byte() == TagTrue)
-                continue;
-            if (isIntegerField(f))
-                r.setInteger(f, in.integer());
-            else
-                r.setText(f, in.text(textFieldWidth(f)));
-        }
-        in.expect(TagEnd);
-        store.append(r);
-    }
-    in.byte();
-    return in.position();
+    return readStream(store, in);
+}
+
+qint64 read(RecordStore& store, const Fetch& fetch)
+{
+    Reader in(fetch);
+    if (!in.start())
+        return 0;
+    return readStream(store, in);
 }
 
 } // namespace DataFormat

@@ -3,6 +3,10 @@
 #include "recordstore.h"
 #include "text1251.h"
 
+#include <algorithm>
+#include <limits>
+#include <vector>
+
 namespace Editing {
 
 QString emptyConsoleNumberText()
@@ -40,17 +44,39 @@ bool canDeleteOrErase(const RecordStore& store)
     return canEdit(store) && store.asInteger(Field::ID_RECORD) != 0;
 }
 
+namespace {
+    // The lowest record number above 0 that no record holds.
+    qint32 lowestUnusedId(const RecordStore& store)
+    {
+        std::vector<qint32> used;
+        used.reserve(store.rows().size());
+        for (const Record& r : store.rows()) {
+            if (r.asInteger(Field::ID_RECORD) > 0)
+                used.push_back(r.asInteger(Field::ID_RECORD));
+        }
+        std::sort(used.begin(), used.end());
+        qint32 next = 1;
+        for (qint32 id : used) {
+            if (id > next)
+                break;
+            if (id == next)
+                ++next;
+        }
+        return next;
+    }
+} // namespace
+
 void addRecord(RecordStore& store, qint32& maxRecordId, const QByteArray& consoleNumber, const QByteArray& address)
 {
-    // A file may hold the largest number there is; the next one wraps as 32-bit arithmetic
-    // does instead of overflowing.
-    const qint32 id = qint32(quint32(maxRecordId) + 1u);
+    // Past the largest number there is, a free one is taken: counting on would wrap to numbers
+    // below 0, and the next load, finding the largest again, would hand them out once more.
+    const qint32 id = maxRecordId == std::numeric_limits<qint32>::max() ? lowestUnusedId(store) : maxRecordId + 1;
     store.insert();
     store.setInteger(Field::ID_RECORD, id);
     store.setText(Field::PULT_NUM, consoleNumber);
     store.setText(Field::ADDRESS, address);
     store.post();
-    maxRecordId = id;
+    maxRecordId = qMax(maxRecordId, id);
 }
 
 void editCurrent(RecordStore& store, const QByteArray& consoleNumber, const QByteArray& address)
@@ -75,15 +101,16 @@ void eraseTrinket(RecordStore& store)
 }
 
 namespace {
-QString currentNumber(const RecordStore& store)
-{
-    return Text1251::toUnicode(Text1251::trimmed(store.asText(Field::PULT_NUM)));
-}
+    QString currentNumber(const RecordStore& store)
+    {
+        return Text1251::toUnicode(Text1251::trimmed(store.asText(Field::PULT_NUM)));
+    }
 } // namespace
 
 QString deleteQuestion(const RecordStore& store)
 {
-    return QStringLiteral("Вы действительно хотите удалить запись о пульт. N ") + currentNumber(store) + QLatin1Char('?');
+    return QStringLiteral("Вы действительно хотите удалить запись о пульт. N ") + currentNumber(store)
+        + QLatin1Char('?');
 }
 
 QString eraseQuestion(const RecordStore& store)

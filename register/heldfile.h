@@ -4,7 +4,9 @@
 #include <QString>
 
 // A file opened for reading and writing and held exclusively until released: no other opener
-// that respects locks can open it meanwhile. The platform-specific part of the register.
+// that respects locks can open it meanwhile. With the static helpers below, the platform-specific
+// part of the register. Only regular files are ever opened: a FIFO, a device or a folder in a
+// file's place is refused without blocking on it.
 class HeldFile final
 {
 public:
@@ -15,21 +17,46 @@ public:
 
     // An existing file only. False when missing, locked by another holder or not writable.
     bool openExisting(const QString& path, QString* error = nullptr);
-    // Creates the file or cuts an existing one to zero length, taking the lock first, so a file
-    // held by someone else is never cut.
+    // Opens the file, creating it when missing, and takes the lock; nothing is cut. A file it
+    // creates is writable by its owner whatever the umask.
+    bool openOrCreate(const QString& path, QString* error = nullptr);
+    // openOrCreate, then cut to zero length: the lock comes first, so a file held by someone
+    // else is never cut.
     bool createAnew(const QString& path, QString* error = nullptr);
+    // Read-only, with a shared lock: a file that a running copy of the tool holds is refused.
+    bool openForReading(const QString& path, QString* error = nullptr);
     bool isOpen() const;
     void release();
+    // Releases the file and removes it when this holder created it: a failed repair leaves no
+    // file behind that was not there before.
+    void discard();
 
-    bool readAll(QByteArray* out);
     qint64 size() const;
-    // Writes the bytes at offset 0 in one call and flushes them to the disk. The file never
-    // shrinks. False on any failure.
+    // Up to n bytes from offset: the count read, 0 at the end, -1 on an error.
+    qint64 readAt(qint64 offset, char* buffer, qint64 n) const;
+    bool writeAt(qint64 offset, const char* data, qint64 n);
+    // Makes the disk hold room for `size` bytes, growing the file to that length when it is
+    // shorter, so that writes within it cannot run out of space. On a refusal (no space, quota,
+    // size limit) the file keeps its length and false comes back.
+    bool reserve(qint64 size);
+    bool truncate(qint64 size);
+    // Flushes the written bytes to the disk.
+    bool flush();
+    // Writes the bytes at offset 0 and flushes them. The file never shrinks.
     bool writeAtStart(const QByteArray& bytes);
 
-    // Copies source over target in 4096-byte blocks without cutting the target, then clears the
-    // target's read-only bit. Both are opened so that a file held by HeldFile cannot be used.
-    // False when a file cannot be opened or a block is read or written short.
+    // Creates a new file with these bytes, flushed to the disk together with its folder entry.
+    // A file or link of that name is removed first, never written through. On a failure no file
+    // of that name remains.
+    static bool writeNewFile(const QString& path, const QByteArray& bytes);
+    // Removes the name and flushes its folder; false when it could not be removed.
+    static bool removeFile(const QString& path);
+    // Copies source over target: the new bytes, then whatever the old target held beyond them,
+    // are built in a file beside the target, flushed, and renamed into its place, so a reader of
+    // the target sees the old copy or the new one, never a mix. A link named target is replaced,
+    // not written through. False, leaving the target as it was, when source is missing, held or
+    // not a regular file, or when the target is read-only, held, or neither a regular file nor
+    // a link.
     static bool copyOver(const QString& source, const QString& target);
 
 private:
@@ -38,4 +65,5 @@ private:
 #else
     int m_fd = -1;
 #endif
+    QString m_createdPath;
 };

@@ -1,6 +1,7 @@
 // Start-up, recovery, shut-down, the serial port and the quit request, with real files in a
 // temporary folder, a second process holding the data file and the simulator on a pty.
 #include "apptest.h"
+#include "editing.h"
 #include "gridtrinket.h"
 #include "messagebox.h"
 #include "mntavro.h"
@@ -16,6 +17,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 const QString Dat = QStringLiteral("Trinket.dat");
@@ -260,6 +265,52 @@ private slots:
         QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32> {1});
         QCOMPARE(AppTest::readFile(Bkd), AppTest::readFile(Dat));
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
+    }
+
+    // The final save cannot grow the file (a file-size limit): the box says the backup was
+    // kept, the backup is untouched and the data file loads as it was last saved.
+    void failedFinalSaveKeepsTheBackup()
+    {
+        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(1, "105")})));
+        QVERIFY(AppTest::writeFile(Bkd, AppTest::registerBytes({AppTest::record(1, "104")})));
+        const QByteArray data = AppTest::readFile(Dat);
+        const QByteArray backup = AppTest::readFile(Bkd);
+        auto window = AppTest::makeWindow();
+        for (int i = 0; i < 200; ++i)
+            Editing::addRecord(window->MTTrinkets, window->MaxRecordId(), QByteArray::number(200 + i),
+                               QByteArray(80, 'a'));
+        struct rlimit before
+        {
+        };
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        struct rlimit limit = before;
+        limit.rlim_cur = 4096;
+        const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        MessageBoxSeam::clear();
+        MessageBoxSeam::setUnattended(true);
+        window.reset();
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(MessageBoxSeam::texts(),
+                 QStringList {QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена.")});
+        QCOMPARE(MessageBoxSeam::last().flags, 0x10);
+        QCOMPARE(AppTest::readFile(Bkd), backup);
+        QCOMPARE(AppTest::readFile(Dat), data);
+    }
+
+    // A FIFO named Trinket.bkd: the restore is refused at once instead of blocking for good,
+    // and the data file keeps what it held.
+    void restoreFromFifoFailsAtOnce()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray("damaged")));
+        QVERIFY(::mkfifo(QFile::encodeName(Bkd).constData(), 0644) == 0);
+        answerRecovery(QStringLiteral("BtRestore"), true);
+        auto window = AppTest::makeWindow(true);
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Не могу восстановить файл данных")});
+        QVERIFY(QuitRequest::requested());
+        window.reset();
+        QCOMPARE(AppTest::readFile(Dat), QByteArray("damaged"));
     }
 
     // "Выход" and Ctrl+X ask to end; a request reaching a modal window closes it with Cancel.

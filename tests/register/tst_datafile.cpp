@@ -6,10 +6,16 @@
 #include "recordstore.h"
 #include "registererror.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using Fixtures::readFile;
 using Fixtures::writeFile;
@@ -85,6 +91,12 @@ private slots:
     void copyRefusesReadOnlyTarget();
     void fileHeldByAnotherProcessIsLeftAlone();
     void anotherProcessCannotTakeOurFile();
+    void leftoverJournalsAtLoad();
+    void onlyRegularFilesAreOpened();
+    void backupLinkIsReplacedNotWrittenThrough();
+    void restrictiveUmask();
+    void numbersPastTheLargestAcrossARestart();
+    void validRegisterBeforeAHugeTailLoads();
 
 private:
     QString path(const char* name) const { return m_dir->filePath(QLatin1String(name)); }
@@ -106,7 +118,7 @@ void TestDataFile::firstStartWithNoFilesCreatesAnew()
     QVERIFY(!store.isActive());
     QVERIFY(!file.backupExists());
     QVERIFY_THROWS_EXCEPTION(RegisterError, file.lookUpMasterCode());
-    file.SaveData();   // nothing held: nothing written, no error
+    file.SaveData(); // nothing held: nothing written, no error
     QVERIFY(!QFile::exists(path("Trinket.dat")));
 
     QString message;
@@ -165,7 +177,7 @@ void TestDataFile::readOnlyDataFileIsNotLoaded()
     QCOMPARE(file.LoadData(), 2);
     QVERIFY(!file.isHeld());
     QString message;
-    QVERIFY(!file.createAnew(&message));   // a read-only file is not cut either
+    QVERIFY(!file.createAnew(&message)); // a read-only file is not cut either
     QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
     QCOMPARE(readFile(path("Trinket.dat")), bytes);
 }
@@ -177,7 +189,7 @@ void TestDataFile::loadDerivesMaxRecordIdAndMasterCode()
     QVERIFY(writeFile(path("Trinket.dat"), registerBytes({2, 5, -7, 0, 1})));
     QCOMPARE(file.LoadData(), 0);
     QCOMPARE(file.MaxRecordId, 5);
-    QVERIFY(store.eof());   // the scan leaves the register at its end
+    QVERIFY(store.eof()); // the scan leaves the register at its end
     QCOMPARE(file.lookUpMasterCode(), 0x100000);
     QCOMPARE(store.currentRow(), 3);
     QVERIFY(!store.eof());
@@ -186,7 +198,7 @@ void TestDataFile::loadDerivesMaxRecordIdAndMasterCode()
     QCOMPARE(file.LoadData(), 0);
     QCOMPARE(file.MaxRecordId, 0);
     store.first();
-    QCOMPARE(file.lookUpMasterCode(), 0);   // no master: nothing moves
+    QCOMPARE(file.lookUpMasterCode(), 0); // no master: nothing moves
     QCOMPARE(store.currentRow(), 0);
     QVERIFY(store.bof());
 }
@@ -214,7 +226,7 @@ void TestDataFile::savingNeverShrinksTheFile()
 void TestDataFile::restoreOfShorterBackupOverLongerDamagedFile()
 {
     QByteArray damaged = registerBytes({1, 2, 3, 4, 5, 6});
-    damaged[registerBytes({1, 2}).size() - 1] = char(0x7E);   // the third record's list start
+    damaged[registerBytes({1, 2}).size() - 1] = char(0x7E); // the third record's list start
     const QByteArray backup = registerBytes({0, 1});
     QVERIFY(writeFile(path("Trinket.dat"), damaged));
     QVERIFY(writeFile(path("Trinket.bkd"), backup));
@@ -246,16 +258,22 @@ void TestDataFile::restoreFailsWithoutBackup()
     QVERIFY(!file.restoreFromBackup(&message));
     QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
     // A backup that does not load fails the same way, and the bad backup is left as it was.
+    // Nor is anything written over the data file first.
     QVERIFY(writeFile(path("Trinket.bkd"), QByteArray("TPF0")));
     QVERIFY(!file.restoreFromBackup(&message));
     QVERIFY(!file.isHeld());
     QCOMPARE(readFile(path("Trinket.bkd")), QByteArray("TPF0"));
+    QCOMPARE(readFile(path("Trinket.dat")), QByteArray("junk"));
+    // With no data file at all, a failed restore leaves none behind.
+    QVERIFY(QFile::remove(path("Trinket.dat")));
+    QVERIFY(!file.restoreFromBackup(&message));
+    QVERIFY(!QFile::exists(path("Trinket.dat")));
 }
 
 void TestDataFile::createAnewKeepsTheIntactRecords()
 {
     QByteArray file3 = registerBytes({1, 2, 3, 4});
-    const int intact = registerBytes({1, 2, 3}).size() - 1;   // up to the end of record 3
+    const int intact = registerBytes({1, 2, 3}).size() - 1; // up to the end of record 3
     file3.truncate(intact);
     file3.append(QByteArray(500, '\xEE'));
     QVERIFY(writeFile(path("Trinket.dat"), file3));
@@ -270,7 +288,7 @@ void TestDataFile::createAnewKeepsTheIntactRecords()
     QVERIFY(file.createAnew(&message));
     QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
     QCOMPARE(file.MaxRecordId, 3);
-    QCOMPARE(readFile(path("Trinket.dat")), registerBytes({1, 2, 3}));   // cut, then rewritten
+    QCOMPARE(readFile(path("Trinket.dat")), registerBytes({1, 2, 3})); // cut, then rewritten
     QCOMPARE(readFile(path("Trinket.bkd")), backup);
 }
 
@@ -308,28 +326,64 @@ void TestDataFile::shutDownRefreshesTheBackup()
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray("bad"));
 }
 
+// A save that grows the file on a file system without room for it: a small tmpfs when this
+// process may mount one, otherwise a file-size limit.
 void TestDataFile::failedSaveReachesTheCallerAndSparesTheBackup()
 {
-    // The full device accepts the open and the lock but refuses every write.
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full here");
-    const QByteArray backup = registerBytes({1});
-    QVERIFY(writeFile(path("Trinket.bkd"), backup));
+    const QString folder = path("small");
+    QVERIFY(QDir().mkdir(folder));
+    const bool mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") == 0;
+    struct rlimit before
+    {
+    };
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    const auto undo = qScopeGuard([&] {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, previousHandler);
+        if (mounted)
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    });
+    const QString dat = folder + QStringLiteral("/Trinket.dat");
+    const QString bkd = folder + QStringLiteral("/Trinket.bkd");
+    const QByteArray saved = registerBytes({1, 2, 3});
+    QVERIFY(writeFile(dat, saved));
+    QVERIFY(writeFile(bkd, registerBytes({1})));
+    const QByteArray backup = readFile(bkd);
+    if (!mounted) {
+        struct rlimit limit = before;
+        limit.rlim_cur = 16 * 1024;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    }
+
     RecordStore store;
-    DataFile file(store, QStringLiteral("/dev/full"), path("Trinket.bkd"));
+    DataFile file(store, dat, bkd);
     QCOMPARE(file.LoadData(), 0);
-    qint32 max = 0;
-    Editing::addRecord(store, max, "7", QByteArray());
+    qint32 max = file.MaxRecordId;
+    for (int i = 0; i < 1000; ++i)
+        Editing::addRecord(store, max, QByteArray::number(i), QByteArray(80, 'a'));
     try {
         file.SaveData();
         QFAIL("a failed write was reported as success");
     } catch (const RegisterError& e) {
         QCOMPARE(e.message(), QStringLiteral("Stream write error"));
     }
-    QCOMPARE(store.count(), 1);   // the change stays in memory
-    QVERIFY_THROWS_EXCEPTION(RegisterError, file.shutDown());
-    QCOMPARE(readFile(path("Trinket.bkd")), backup);
+    QCOMPARE(store.count(), 1003); // the change stays in memory
+    QCOMPARE(readFile(dat), saved);
+    QVERIFY(!QFile::exists(file.journalPath()));
+    try {
+        file.shutDown();
+        QFAIL("a failed final write was reported as success");
+    } catch (const RegisterError& e) {
+        QCOMPARE(e.message(), QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена."));
+    }
     QVERIFY(file.isHeld());
+    QCOMPARE(readFile(bkd), backup);
+    file.release();
+    RecordStore again;
+    DataFile next(again, dat, bkd);
+    QCOMPARE(next.LoadData(), 0);
+    QCOMPARE(ids(again), QList<qint32>({1, 2, 3}));
 }
 
 void TestDataFile::copyWorksInBlocksWithoutTruncating()
@@ -416,6 +470,142 @@ void TestDataFile::anotherProcessCannotTakeOurFile()
         QCOMPARE(creator.answer, QStringLiteral("created"));
     }
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray());
+}
+
+// A complete journal is a save cut short: the load finishes it. One cut short itself never
+// reached the data file and is dropped. Either way it is gone after the load.
+void TestDataFile::leftoverJournalsAtLoad()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2, 3, 4})));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    store.locate(Field::ID_RECORD, 2);
+    Editing::deleteCurrent(store);
+    file.SaveData();
+    const QByteArray afterSave = readFile(path("Trinket.dat"));
+    file.release();
+
+    // The journal as a save writes it, found beside the old bytes: a kill after it was flushed.
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2, 3, 4})));
+    const QByteArray image = registerBytes({1, 3, 4});
+    QByteArray journal("TRKSAVE1");
+    for (int i = 0; i < 8; ++i)
+        journal.append(char((quint64(image.size()) >> (8 * i)) & 0xFF));
+    journal += QCryptographicHash::hash(image, QCryptographicHash::Md5) + image;
+    QVERIFY(writeFile(file.journalPath(), journal));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1, 3, 4}));
+    QVERIFY(!QFile::exists(file.journalPath()));
+    file.release();
+    QCOMPARE(readFile(path("Trinket.dat")), afterSave);
+
+    for (const QByteArray& torn : {journal.left(journal.size() - 1), journal.left(20), QByteArray("junk")}) {
+        QVERIFY(writeFile(path("Trinket.dat"), registerBytes({7})));
+        QVERIFY(writeFile(file.journalPath(), torn));
+        QCOMPARE(file.LoadData(), 0);
+        QCOMPARE(ids(store), QList<qint32>({7}));
+        QVERIFY(!QFile::exists(file.journalPath()));
+        file.release();
+    }
+}
+
+// A FIFO, a device or a folder in a file's place is refused at once, never waited on.
+void TestDataFile::onlyRegularFilesAreOpened()
+{
+    const QByteArray data = registerBytes({1, 2});
+    QVERIFY(::mkfifo(QFile::encodeName(path("Trinket.bkd")).constData(), 0644) == 0);
+    QVERIFY(writeFile(path("Trinket.dat"), QByteArray("junk")));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 2);
+    QString message;
+    QVERIFY(!file.restoreFromBackup(&message));
+    QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+    QCOMPARE(readFile(path("Trinket.dat")), QByteArray("junk"));
+
+    // The FIFO as the backup target of the exit: the copy refuses, nothing is written.
+    QVERIFY(writeFile(path("Trinket.dat"), data));
+    QCOMPARE(file.LoadData(), 0);
+    file.shutDown();
+    QVERIFY(QFileInfo(path("Trinket.bkd")).exists() && !QFileInfo(path("Trinket.bkd")).isFile());
+    QVERIFY(!QFile::exists(path("Trinket.bkd.tmp")));
+
+    for (const QString& odd : {path("Trinket.bkd"), QStringLiteral("/dev/null")}) {
+        DataFile strange(store, odd, path("other.bkd"));
+        QCOMPARE(strange.LoadData(), 2);
+        QVERIFY(!strange.createAnew(&message));
+        QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
+        QVERIFY(!DataFile::CopyDataFile(odd, path("copy")));
+        QVERIFY(!QFile::exists(path("copy")));
+    }
+    QVERIFY(QDir().mkdir(path("folder")));
+    QVERIFY(!DataFile::CopyDataFile(path("Trinket.dat"), path("folder")));
+}
+
+void TestDataFile::backupLinkIsReplacedNotWrittenThrough()
+{
+    const QByteArray elsewhere = registerBytes({9, 9, 9});
+    QVERIFY(writeFile(path("elsewhere"), elsewhere));
+    QVERIFY(QFile::link(path("elsewhere"), path("Trinket.bkd")));
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1})));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    file.shutDown();
+    QCOMPARE(readFile(path("elsewhere")), elsewhere);
+    QVERIFY(!QFileInfo(path("Trinket.bkd")).isSymLink());
+    QCOMPARE(readFile(path("Trinket.bkd")), readFile(path("Trinket.dat")));
+}
+
+// Files the tool makes under umask 0222 are still writable by their owner, so they load.
+void TestDataFile::restrictiveUmask()
+{
+    const mode_t previous = ::umask(0222);
+    const auto undo = qScopeGuard([&] { ::umask(previous); });
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QString message;
+    QVERIFY2(file.createAnew(&message), qPrintable(message));
+    qint32 max = file.MaxRecordId;
+    Editing::addRecord(store, max, "1", QByteArray());
+    file.SaveData();
+    file.shutDown();
+    for (const char* name : {"Trinket.dat", "Trinket.bkd"})
+        QVERIFY(QFileInfo(path(name)).permissions() & QFileDevice::WriteOwner);
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1}));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files),
+             QStringList({QStringLiteral("Trinket.bkd"), QStringLiteral("Trinket.dat")}));
+}
+
+void TestDataFile::numbersPastTheLargestAcrossARestart()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({0, 2147483647, 1, 2})));
+    QList<qint32> given;
+    for (int run = 0; run < 2; ++run) {
+        RecordStore store;
+        DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+        QCOMPARE(file.LoadData(), 0);
+        QCOMPARE(file.MaxRecordId, 2147483647);
+        Editing::addRecord(store, file.MaxRecordId, QByteArray::number(run), QByteArray());
+        given << store.asInteger(Field::ID_RECORD);
+        file.shutDown();
+    }
+    QCOMPARE(given, QList<qint32>({3, 4}));
+}
+
+// Nothing past the end of the records is read, so a tail of any length does not matter.
+void TestDataFile::validRegisterBeforeAHugeTailLoads()
+{
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2})));
+    QVERIFY(QFile::resize(path("Trinket.dat"), 3LL << 30)); // sparse: no room is taken
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1, 2}));
+    file.SaveData();
+    QCOMPARE(QFileInfo(path("Trinket.dat")).size(), 3LL << 30);
 }
 
 QTEST_GUILESS_MAIN(TestDataFile)

@@ -7,8 +7,8 @@
 
 #include <limits>
 
-using Fixtures::cp;
 using Editing::CheckResult;
+using Fixtures::cp;
 
 namespace {
 // Master "MASTER" (0), then 105 (1), 200 (2) and 5 (5), as loaded from a file.
@@ -79,10 +79,10 @@ void TestEditing::duplicateWhileEditingReturnsToTheEditedRecord()
     RecordStore s;
     fill(s);
     s.locate(Field::ID_RECORD, 2);
-    QByteArray n = "200";   // its own number, unchanged
+    QByteArray n = "200"; // its own number, unchanged
     QCOMPARE(Editing::checkConsoleNumber(s, n, 2), CheckResult::Accepted);
 
-    n = "105";   // record 1's number
+    n = "105"; // record 1's number
     QCOMPARE(Editing::checkConsoleNumber(s, n, 2), CheckResult::Duplicate);
     QCOMPARE(s.asInteger(Field::ID_RECORD), 2);
 
@@ -113,16 +113,17 @@ void TestEditing::addNumbersAndPlacesRecords()
     Editing::addRecord(s, max, "300", QByteArray());
     QCOMPARE(max, 6);
     QCOMPARE(s.asInteger(Field::ID_RECORD), 6);
-    QCOMPARE(s.currentRow(), 1);   // just before record 1, which was current
+    QCOMPARE(s.currentRow(), 1); // just before record 1, which was current
     QCOMPARE(s.at(2).asInteger(Field::ID_RECORD), 1);
     Editing::deleteCurrent(s);
     Editing::addRecord(s, max, "301", QByteArray());
-    QCOMPARE(s.asInteger(Field::ID_RECORD), 7);   // 6 is never handed out twice
+    QCOMPARE(s.asInteger(Field::ID_RECORD), 7); // 6 is never handed out twice
 
+    // Past 2147483647 the lowest number no record holds is taken; the largest stays.
     max = std::numeric_limits<qint32>::max();
     Editing::addRecord(s, max, "302", QByteArray());
-    QCOMPARE(s.asInteger(Field::ID_RECORD), std::numeric_limits<qint32>::min());
-    QCOMPARE(max, std::numeric_limits<qint32>::min());
+    QCOMPARE(s.asInteger(Field::ID_RECORD), 3);
+    QCOMPARE(max, 2147483647);
 
     // The new record is written to the file just before the record that was current.
     RecordStore loaded;
@@ -136,11 +137,10 @@ void TestEditing::refusalsAtEndAndOnTheMaster()
 {
     RecordStore s;
     fill(s);
-    for (s.first(); !s.eof(); s.next()) {
-    }
+    for (s.first(); !s.eof(); s.next()) { }
     QVERIFY(!Editing::canEdit(s));
     QVERIFY(!Editing::canDeleteOrErase(s));
-    s.setCurrentRow(s.count() - 1);   // chosen again: allowed again
+    s.setCurrentRow(s.count() - 1); // chosen again: allowed again
     QVERIFY(Editing::canEdit(s));
     QVERIFY(Editing::canDeleteOrErase(s));
 
@@ -148,7 +148,7 @@ void TestEditing::refusalsAtEndAndOnTheMaster()
     QVERIFY(Editing::canEdit(s));
     QVERIFY(!Editing::canDeleteOrErase(s));
 
-    Record unnumbered;   // null ID_RECORD reads as 0 and is protected like the master
+    Record unnumbered; // null ID_RECORD reads as 0 and is protected like the master
     s.append(unnumbered);
     s.last();
     s.setCurrentRow(s.count() - 1);
