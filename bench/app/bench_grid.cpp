@@ -1,6 +1,7 @@
 // The register grid with a large register: load and first paint through the real main window,
 // and a header sort, each against the plain work it cannot avoid.
 #include "application.h"
+#include "benchfolders.h"
 #include "datafile.h"
 #include "dataformat.h"
 #include "gridtrinket.h"
@@ -20,21 +21,6 @@
 
 namespace {
 
-QByteArray registerOf(int count)
-{
-    RecordStore store;
-    for (int id = count; id >= 1; --id) {
-        Record r;
-        r.setInteger(Field::ID_RECORD, id);
-        r.setInteger(Field::ID_TRINK, id * 31 % 0xFFFFFF);
-        r.setText(Field::CODE, "0X1X0X10X?");
-        r.setText(Field::PULT_NUM, QByteArray::number(qint64(id) * 7919 % 1000003));
-        r.setText(Field::ADDRESS, Text1251::fromUtf8("ул. Садовая, д. ") + QByteArray::number(id % 500));
-        store.append(r);
-    }
-    return DataFormat::write(store);
-}
-
 template <class F> double bestOf(int runs, F&& work)
 {
     double best = 1e100;
@@ -51,18 +37,11 @@ template <class F> double bestOf(int runs, F&& work)
 
 int main(int argc, char* argv[])
 {
-    // The tool's settings and single-instance marker stay in a private folder, never the user's.
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    BenchFolders folders;
     TApplication app(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
-    QFile file(QStringLiteral("Trinket.dat"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(registerOf(count)) <= 0)
+    if (!folders.writeRegister(count))
         return 1;
-    file.close();
     MessageBoxSeam::setUnattended(true); // COM1 may be missing here
 
     const double plainLoad = bestOf(3, [] {

@@ -1,6 +1,7 @@
 // Register search with a large register: each keystroke's filter and repaint through the real
 // main window, against a plain case-insensitive substring scan of the same strings.
 #include "application.h"
+#include "benchfolders.h"
 #include "dataformat.h"
 #include "gridtrinket.h"
 #include "messagebox.h"
@@ -18,41 +19,13 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-const char* const Streets[] = {"ул. Садовая", "пр. Мира", "ул. Ленина", "Невский пр.", "ул. Гагарина"};
-
-QByteArray registerOf(int count)
-{
-    RecordStore store;
-    for (int id = count; id >= 1; --id) {
-        Record r;
-        r.setInteger(Field::ID_RECORD, id);
-        r.setInteger(Field::ID_TRINK, id * 31 % 0xFFFFFF);
-        r.setText(Field::CODE, "0X1X0X10X?");
-        r.setText(Field::PULT_NUM, QByteArray::number(qint64(id) * 7919 % 1000003));
-        r.setText(Field::ADDRESS,
-                  Text1251::fromUtf8(Streets[id % 5]) + Text1251::fromUtf8(", д. ") + QByteArray::number(id % 500));
-        store.append(r);
-    }
-    return DataFormat::write(store);
-}
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    BenchFolders folders;
     TApplication app(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
-    QFile file(QStringLiteral("Trinket.dat"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(registerOf(count)) <= 0)
+    if (!folders.writeRegister(count))
         return 1;
-    file.close();
     MessageBoxSeam::setUnattended(true);
 
     TFmTavro window;
