@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -93,6 +94,47 @@ bool execute(Qm407Simulator& sim, const QStringList& words)
     }
     return false;
 }
+
+// The model and firmware version asked for on the command line; false after a message on
+// standard error when they are unknown or do not belong together.
+bool chooseVersion(const QString& model, const QString& version, bool versionSet, int* major, int* minor)
+{
+    if (model != QLatin1String("QM407") && model != QLatin1String("QM407M")) {
+        std::cerr << "unknown model: " << qPrintable(model) << std::endl;
+        return false;
+    }
+    *major = model == QLatin1String("QM407M") ? 2 : 1;
+    *minor = 0;
+    if (versionSet) {
+        const QStringList parts = version.split(QLatin1Char('.'));
+        bool okMajor = false;
+        bool okMinor = parts.size() == 1;
+        *major = parts.value(0).toInt(&okMajor);
+        if (parts.size() == 2)
+            *minor = parts[1].toInt(&okMinor);
+        if (!okMajor || !okMinor || parts.size() > 2 || *major < 0 || *major > 255 || *minor < 0 || *minor > 255) {
+            std::cerr << "bad version: " << qPrintable(version) << std::endl;
+            return false;
+        }
+    }
+    // The firmware's major version is what tells the models apart: 2 and 3 are a QM407M.
+    if ((model == QLatin1String("QM407M")) != (*major == 2 || *major == 3)) {
+        std::cerr << "version " << qPrintable(version) << " is not one of a " << qPrintable(model)
+                  << " (a QM407M has version 2.x or 3.x)" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// Prints every frame on standard error, with the milliseconds since the start.
+void logFrames(Qm407Simulator& sim)
+{
+    const auto started = std::chrono::steady_clock::now();
+    sim.setOnFrame([started](const Qm407Simulator::LogEntry& e) {
+        const double ms = std::chrono::duration<double, std::milli>(e.time - started).count();
+        std::fprintf(stderr, "%10.3f %s %s\n", ms, e.fromTool ? "tool>" : " sim<", qPrintable(hex(e.bytes)));
+    });
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -118,43 +160,17 @@ int main(int argc, char* argv[])
     parser.addOptions({modelOption, versionOption, paceOption, logOption});
     parser.process(app);
 
-    const QString model = parser.value(modelOption).toUpper();
-    if (model != QLatin1String("QM407") && model != QLatin1String("QM407M")) {
-        std::cerr << "unknown model: " << qPrintable(model) << std::endl;
-        return 2;
-    }
-    int major = model == QLatin1String("QM407M") ? 2 : 1;
+    int major = 0;
     int minor = 0;
-    if (parser.isSet(versionOption)) {
-        const QStringList parts = parser.value(versionOption).split(QLatin1Char('.'));
-        bool okMajor = false;
-        bool okMinor = parts.size() == 1;
-        major = parts.value(0).toInt(&okMajor);
-        if (parts.size() == 2)
-            minor = parts[1].toInt(&okMinor);
-        if (!okMajor || !okMinor || parts.size() > 2 || major < 0 || major > 255 || minor < 0 || minor > 255) {
-            std::cerr << "bad version: " << qPrintable(parser.value(versionOption)) << std::endl;
-            return 2;
-        }
-    }
-
-    // The firmware's major version is what tells the models apart: 2 and 3 are a QM407M.
-    if ((model == QLatin1String("QM407M")) != (major == 2 || major == 3)) {
-        std::cerr << "version " << qPrintable(parser.value(versionOption)) << " is not one of a " << qPrintable(model)
-                  << " (a QM407M has version 2.x or 3.x)" << std::endl;
+    if (!chooseVersion(parser.value(modelOption).toUpper(), parser.value(versionOption), parser.isSet(versionOption),
+                       &major, &minor))
         return 2;
-    }
 
     Qm407Simulator sim;
     sim.setVersion(major, minor);
     sim.setPacing(parser.isSet(paceOption));
-    if (parser.isSet(logOption)) {
-        const auto started = std::chrono::steady_clock::now();
-        sim.setOnFrame([started](const Qm407Simulator::LogEntry& e) {
-            const double ms = std::chrono::duration<double, std::milli>(e.time - started).count();
-            std::fprintf(stderr, "%10.3f %s %s\n", ms, e.fromTool ? "tool>" : " sim<", qPrintable(hex(e.bytes)));
-        });
-    }
+    if (parser.isSet(logOption))
+        logFrames(sim);
     if (!sim.start()) {
         std::perror("cannot open a pseudo-terminal");
         return 1;
