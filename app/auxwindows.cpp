@@ -165,12 +165,6 @@ void TSFPort::showEvent(QShowEvent* event)
     TAuxWindow::showEvent(event);
 }
 
-QStringList TSFParams::zoneModes()
-{
-    return {QStringLiteral("Выключена"),   QStringLiteral("С взятием под охрану"), QStringLiteral("Круглосуточная"),
-            QStringLiteral("Блокирующая"), QStringLiteral("Выключающая"),          QStringLiteral("Пожарная")};
-}
-
 TSFParams::TSFParams(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFParams"), QStringLiteral("Параметры устройства"), QSize(356, 337),
                  Frame::Fixed)
@@ -181,7 +175,7 @@ TSFParams::TSFParams(QWidget* mainWindow)
         mode->setEditable(true);
         mode->setInsertPolicy(QComboBox::NoInsert);
         mode->setMaxVisibleItems(5);
-        mode->addItems(zoneModes());
+        mode->addItems(DeviceOps::zoneModeNames());
         mode->setCurrentIndex(-1);
         auto* delay = place(new QSpinBox(this), QStringLiteral("OpDelay%1").arg(n), 272, y, 57, 24);
         delay->setRange(0, 255);
@@ -235,6 +229,38 @@ TSFParams::TSFParams(QWidget* mainWindow)
                    SensMode3,    OpDelay3,       CloseDelay,       EnBypass, SensMode4, OpDelay4,
                    SensMode5,    OpDelay5,       SensMode6,        OpDelay6, SensMode7, OpDelay7,
                    CBDisExtCode, CBAutoClose,    CBIndicOnlyAlarm, CBNoMAT});
+}
+
+void TSFParams::prepareFor(Model model)
+{
+    for (QComboBox* mode : m_modes) {
+        // Judged by the text: the boxes take typed text, and a text naming no mode means no choice.
+        const int code = DeviceOps::zoneModeCode(mode->currentText());
+        mode->setCurrentIndex(code < 0 ? 0 : code);
+    }
+    const bool sevenZones = model == Model::QM407M;
+    for (int n = 4; n <= DeviceOps::ZoneCount; ++n) {
+        SensMode(n)->setEnabled(sevenZones);
+        OpDelay(n)->setEnabled(sevenZones);
+    }
+    for (QCheckBox* option : {CBDisExtCode, CBAutoClose, CBIndicOnlyAlarm, CBNoMAT})
+        option->setEnabled(sevenZones);
+}
+
+DeviceOps::ZoneParams TSFParams::params() const
+{
+    DeviceOps::ZoneParams p;
+    for (size_t i = 0; i < m_modes.size(); ++i) {
+        p.modes[i] = DeviceOps::zoneModeCode(m_modes[i]->currentText());
+        p.delays[i] = m_delays[i]->value();
+    }
+    p.closeDelay = CloseDelay->value();
+    p.enBypass = EnBypass->isChecked();
+    p.disExtCode = CBDisExtCode->isChecked() && CBDisExtCode->isEnabled();
+    p.autoClose = CBAutoClose->isChecked();
+    p.indicOnlyAlarm = CBIndicOnlyAlarm->isChecked();
+    p.noMat = CBNoMAT->isChecked();
+    return p;
 }
 
 TSFSetupTrink::TSFSetupTrink(QWidget* mainWindow)

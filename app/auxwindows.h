@@ -1,6 +1,8 @@
 #pragma once
 
 #include "auxwindow.h"
+#include "memorymap.h"
+#include "zoneparams.h"
 
 #include <array>
 
@@ -73,7 +75,6 @@ class TSFParams final : public TAuxWindow
     Q_OBJECT
 public:
     explicit TSFParams(QWidget* mainWindow);
-    static QStringList zoneModes(); // the six modes, position = mode
 
     QComboBox* SensMode1;
     QComboBox* SensMode2;
@@ -103,6 +104,12 @@ public:
     // Zone n (1..7) as a row of the window.
     QComboBox* SensMode(int zone) const { return m_modes[size_t(zone - 1)]; }
     QSpinBox* OpDelay(int zone) const { return m_delays[size_t(zone - 1)]; }
+
+    // Before each opening: a box naming no mode shows "Выключена"; zones 4..7 and the four
+    // options are enabled only for a QM407M.
+    void prepareFor(Model model);
+    // What "Записать" sends; a box naming no mode gives -1, a disabled "Разрешение НСД:" unchecked.
+    DeviceOps::ZoneParams params() const;
 
 private:
     std::array<QComboBox*, 7> m_modes;

@@ -279,10 +279,11 @@ void TFmTavro::Close()
     Port.Close();
 }
 
-void TFmTavro::DefineModel()
+Model TFmTavro::DefineModel()
 {
     const Model model = Device.DefineModel();
     SFOptions->RGModel->setItemIndex(int(model));
+    return model;
 }
 
 void TFmTavro::EnableControls(bool enable)

@@ -90,8 +90,9 @@ public:
     // Serial port: opens the port named by CBPort, reporting a failure in an error box.
     void Open();
     void Close();
-    // Asks the controller for its version, selects the memory map and sets RGModel.
-    void DefineModel();
+    // Asks the controller for its version, selects the memory map and sets RGModel to the model
+    // it gives back.
+    Model DefineModel();
     // The eleven commands that must not run during a trinket wait.
     void EnableControls(bool enable);
     void SaveData();
@@ -132,6 +133,8 @@ public slots:
     void NTrinketClick();
 
 private:
+    class WindowWaitHost; // runs a trinket wait in this window (mntavro_device.cpp)
+
     void buildControls();
     void buildMenus();
     void buildActions();

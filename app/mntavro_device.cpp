@@ -4,13 +4,13 @@
 
 #include "deviceerror.h"
 #include "devicetexts.h"
+#include "editing.h"
 #include "journal.h"
 #include "messagebox.h"
 #include "opstexts.h"
 #include "quitrequest.h"
 #include "service.h"
 #include "servicemenu.h"
-#include "text1251.h"
 #include "trinket.h"
 #include "waitcursor.h"
 #include "zoneparams.h"
@@ -24,11 +24,9 @@
 
 #include <optional>
 
-namespace {
-
 // A trinket wait as the main window runs it: the wait window on top, the commands that must
 // not start off, and the window system served between two reads.
-class WindowWaitHost final : public DeviceOps::WaitHost
+class TFmTavro::WindowWaitHost final : public DeviceOps::WaitHost
 {
 public:
     explicit WindowWaitHost(TFmTavro& window)
@@ -70,9 +68,24 @@ private:
     bool m_shown = false;
 };
 
-QByteArray registerText(const QString& text)
+namespace {
+
+// Shows why the register refused an enrolled code; true when the codes were recorded.
+bool recorded(Editing::Enrolment result)
 {
-    return Text1251::fromUnicode(text);
+    switch (result) {
+    case Editing::Enrolment::Recorded:
+        return true;
+    case Editing::Enrolment::DuplicateCode:
+        ShowError(OpsTexts::duplicateCode());
+        break;
+    case Editing::Enrolment::NotButtonOne:
+        ShowError(OpsTexts::notButtonOne());
+        break;
+    case Editing::Enrolment::RecordGone:
+        break;
+    }
+    return false;
 }
 
 } // namespace
@@ -98,25 +111,8 @@ void TFmTavro::NSetMasterClick()
     try {
         DefineModel();
         const qint32 code = SetupTrinket(0);
-        if (code == 0)
+        if (code == 0 || !recorded(Editing::recordMaster(MTTrinkets, code)))
             return;
-        if (MTTrinkets.locate(Field::ID_TRINK, code) && MTTrinkets.asInteger(Field::ID_RECORD) != 0) {
-            ShowError(OpsTexts::duplicateCode());
-            return;
-        }
-        if (!DeviceOps::isButtonOne(quint32(code))) {
-            ShowError(OpsTexts::notButtonOne());
-            return;
-        }
-        if (MTTrinkets.locate(Field::ID_RECORD, 0))
-            MTTrinkets.edit();
-        else
-            MTTrinkets.insert();
-        MTTrinkets.setInteger(Field::ID_RECORD, 0);
-        MTTrinkets.setText(Field::PULT_NUM, registerText(OpsTexts::masterConsoleNumber()));
-        MTTrinkets.setInteger(Field::ID_TRINK, code);
-        MTTrinkets.setText(Field::CODE, registerText(DeviceOps::TrinketCode(quint32(code))));
-        MTTrinkets.post();
         // Follows the register at once, so a failed save cannot leave the two disagreeing.
         MasterCode = code;
         SaveData();
@@ -149,42 +145,17 @@ void TFmTavro::BtSetTrinkClick()
         const qint32 first = SetupTrinket(1);
         if (first == 0)
             return;
-        const bool twoTrinkets = SFOptions->RGNumTrink->ItemIndex() == 1;
-        qint32 second = 0;
-        if (twoTrinkets) {
+        std::optional<qint32> second; // two-trinket mode only
+        if (SFOptions->RGNumTrink->ItemIndex() == 1) {
             // The same trinket held again for the second slot just starts that wait anew.
             do {
                 second = SetupTrinket(2);
-            } while (second == first);
-            if (second == 0)
+            } while (*second == first);
+            if (*second == 0)
                 return;
         }
-
-        // Only the first-trinket field is searched; the found record stays current.
-        bool found = MTTrinkets.locate(Field::ID_TRINK, first);
-        if (!found && twoTrinkets)
-            found = MTTrinkets.locate(Field::ID_TRINK, second);
-        if (found && MTTrinkets.asInteger(Field::ID_RECORD) != recordId) {
-            ShowError(OpsTexts::duplicateCode());
+        if (!recorded(Editing::recordTrinkets(MTTrinkets, recordId, first, second)))
             return;
-        }
-        if (!DeviceOps::isButtonOne(quint32(first)) || (twoTrinkets && !DeviceOps::isButtonOne(quint32(second)))) {
-            ShowError(OpsTexts::notButtonOne());
-            return;
-        }
-
-        // The grid stays usable during the waits: should the record have gone meanwhile, no
-        // other record may receive its trinkets.
-        if (!MTTrinkets.locate(Field::ID_RECORD, recordId))
-            return;
-        MTTrinkets.edit();
-        MTTrinkets.setInteger(Field::ID_TRINK, first);
-        MTTrinkets.setText(Field::CODE, registerText(DeviceOps::TrinketCode(quint32(first))));
-        if (twoTrinkets) {
-            MTTrinkets.setInteger(Field::ID_TRINK_D, second);
-            MTTrinkets.setText(Field::CODE_D, registerText(DeviceOps::TrinketCode(quint32(second))));
-        }
-        MTTrinkets.post();
         SaveData();
         Device.SetCrc();
     } catch (const DeviceError& e) {
@@ -210,20 +181,8 @@ void TFmTavro::BtTestTrinketClick()
 
 void TFmTavro::NSetParamClick()
 {
-    for (int n = 1; n <= DeviceOps::ZoneCount; ++n) {
-        // Judged by the text: the boxes take typed text, and a text naming no mode means no choice.
-        const int code = DeviceOps::zoneModeCode(SFParams->SensMode(n)->currentText());
-        SFParams->SensMode(n)->setCurrentIndex(code < 0 ? 0 : code);
-    }
     const bool sevenZones = SFOptions->RGModel->ItemIndex() == int(Model::QM407M);
-    for (int n = 4; n <= DeviceOps::ZoneCount; ++n) {
-        SFParams->SensMode(n)->setEnabled(sevenZones);
-        SFParams->OpDelay(n)->setEnabled(sevenZones);
-    }
-    SFParams->CBDisExtCode->setEnabled(sevenZones);
-    SFParams->CBAutoClose->setEnabled(sevenZones);
-    SFParams->CBIndicOnlyAlarm->setEnabled(sevenZones);
-    SFParams->CBNoMAT->setEnabled(sevenZones);
+    SFParams->prepareFor(sevenZones ? Model::QM407M : Model::QM407);
     SFParams->ShowModal();
 }
 
@@ -231,20 +190,8 @@ void TFmTavro::BtWrParamsClick()
 {
     std::optional<TWaitCursor> busy(std::in_place);
     Port.FlushPort();
-    DefineModel();
-    DeviceOps::ZoneParams params;
-    for (int n = 1; n <= DeviceOps::ZoneCount; ++n) {
-        params.modes[size_t(n - 1)] = DeviceOps::zoneModeCode(SFParams->SensMode(n)->currentText());
-        params.delays[size_t(n - 1)] = SFParams->OpDelay(n)->value();
-    }
-    params.closeDelay = SFParams->CloseDelay->value();
-    params.enBypass = SFParams->EnBypass->isChecked();
-    params.disExtCode = SFParams->CBDisExtCode->isChecked() && SFParams->CBDisExtCode->isEnabled();
-    params.autoClose = SFParams->CBAutoClose->isChecked();
-    params.indicOnlyAlarm = SFParams->CBIndicOnlyAlarm->isChecked();
-    params.noMat = SFParams->CBNoMAT->isChecked();
-
-    const int zones = DeviceOps::zonesOf(SFOptions->RGModel->ItemIndex() == int(Model::QM407M));
+    const int zones = DeviceOps::zonesOf(DefineModel() == Model::QM407M);
+    const DeviceOps::ZoneParams params = SFParams->params();
     if (const int zone = DeviceOps::invalidZone(params, zones)) {
         busy.reset();
         // The window stays open for the installer to pick a mode.

@@ -1,12 +1,12 @@
 #include "registerexchange.h"
 
+#include "editing.h"
 #include "filedialog.h"
 #include "importpreview.h"
 #include "messagebox.h"
 #include "mntavro.h"
 #include "registercsv.h"
 #include "registermodel.h"
-#include "trinket.h"
 #include "waitcursor.h"
 
 #include <QAction>
@@ -98,7 +98,7 @@ void TRegisterExchange::NImportCsvClick()
     RegisterCsv::ImportPlan plan;
     {
         TWaitCursor wait;
-        plan = RegisterCsv::plan(path, store, &DeviceOps::TrinketCode);
+        plan = RegisterCsv::plan(path, store, &Editing::TrinketCode);
     }
     if (!plan.error.isEmpty()) {
         ShowError(plan.error);

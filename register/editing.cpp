@@ -118,4 +118,73 @@ QString eraseQuestion(const RecordStore& store)
     return QStringLiteral("Стереть информацию о брелке в пульт. N ") + currentNumber(store) + QLatin1Char('?');
 }
 
+QString TrinketCode(quint32 value)
+{
+    static const char digits[] = {'0', 'X', '?', '1'};
+    QString text(10, QLatin1Char('0'));
+    for (int i = 0; i < 10; ++i)
+        text[9 - i] = QLatin1Char(digits[(value >> (4 + 2 * i)) & 3]);
+    return text;
+}
+
+bool isButtonOne(quint32 code)
+{
+    return (code & 0x0F) == 3;
+}
+
+QByteArray masterConsoleNumber()
+{
+    return QByteArrayLiteral("MASTER");
+}
+
+namespace {
+    QByteArray codeText(qint32 code)
+    {
+        return Text1251::fromUnicode(TrinketCode(quint32(code)));
+    }
+} // namespace
+
+Enrolment recordMaster(RecordStore& store, qint32 code)
+{
+    if (store.locate(Field::ID_TRINK, code) && store.asInteger(Field::ID_RECORD) != 0)
+        return Enrolment::DuplicateCode;
+    if (!isButtonOne(quint32(code)))
+        return Enrolment::NotButtonOne;
+    if (store.locate(Field::ID_RECORD, 0))
+        store.edit();
+    else
+        store.insert();
+    store.setInteger(Field::ID_RECORD, 0);
+    store.setText(Field::PULT_NUM, masterConsoleNumber());
+    store.setInteger(Field::ID_TRINK, code);
+    store.setText(Field::CODE, codeText(code));
+    store.post();
+    return Enrolment::Recorded;
+}
+
+Enrolment recordTrinkets(RecordStore& store, qint32 recordId, qint32 first, std::optional<qint32> second)
+{
+    // Only the first-trinket field is searched; the found record stays current.
+    bool found = store.locate(Field::ID_TRINK, first);
+    if (!found && second)
+        found = store.locate(Field::ID_TRINK, *second);
+    if (found && store.asInteger(Field::ID_RECORD) != recordId)
+        return Enrolment::DuplicateCode;
+    if (!isButtonOne(quint32(first)) || (second && !isButtonOne(quint32(*second))))
+        return Enrolment::NotButtonOne;
+    // The grid stays usable during the waits: should the record have gone meanwhile, no other
+    // record may receive its trinkets.
+    if (!store.locate(Field::ID_RECORD, recordId))
+        return Enrolment::RecordGone;
+    store.edit();
+    store.setInteger(Field::ID_TRINK, first);
+    store.setText(Field::CODE, codeText(first));
+    if (second) {
+        store.setInteger(Field::ID_TRINK_D, *second);
+        store.setText(Field::CODE_D, codeText(*second));
+    }
+    store.post();
+    return Enrolment::Recorded;
+}
+
 } // namespace Editing

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 class RecordStore;
 
 // The editing rules of the register, as the main window's handlers apply them.
@@ -33,5 +35,30 @@ void eraseTrinket(RecordStore& store);
 
 QString deleteQuestion(const RecordStore& store);   // "Вы действительно хотите удалить запись о пульт. N 105?"
 QString eraseQuestion(const RecordStore& store);    // "Стереть информацию о брелке в пульт. N 105?"
+
+// The 10-character jumper pattern of a 24-bit trinket code, highest digit first:
+// '0' tied to GND, 'X' free, '?' undefined, '1' tied to UCC. The button bits fall away.
+QString TrinketCode(quint32 value);
+
+// Only button '1' may enrol a trinket; the code's low four bits name the button used.
+bool isButtonOne(quint32 code);
+
+// The console number of the record numbered 0, which holds the master trinket.
+QByteArray masterConsoleNumber(); // "MASTER"
+
+enum class Enrolment
+{
+    Recorded,
+    DuplicateCode, // another record's first trinket has the code; that record is now current
+    NotButtonOne,
+    RecordGone, // the record numbered recordId went during the wait: nothing recorded
+};
+
+// The master trinket's code goes into the record numbered 0, which is added when missing.
+Enrolment recordMaster(RecordStore& store, qint32 code);
+
+// The trinkets enrolled for the record numbered recordId; `second` only in two-trinket mode,
+// else the record keeps its second trinket.
+Enrolment recordTrinkets(RecordStore& store, qint32 recordId, qint32 first, std::optional<qint32> second);
 
 } // namespace Editing

@@ -28,10 +28,6 @@ inline QString notButtonOne()
 {
     return QStringLiteral("Нажата не кнопка '1' брелка");
 }
-inline QString masterConsoleNumber()
-{
-    return QStringLiteral("MASTER");
-}
 inline QString trinketCaption()
 {
     return QStringLiteral("Брелок");

@@ -74,20 +74,6 @@ namespace {
 
 } // namespace
 
-QString TrinketCode(quint32 value)
-{
-    static const char digits[] = {'0', 'X', '?', '1'};
-    QString text(10, QLatin1Char('0'));
-    for (int i = 0; i < 10; ++i)
-        text[9 - i] = QLatin1Char(digits[(value >> (4 + 2 * i)) & 3]);
-    return text;
-}
-
-bool isButtonOne(quint32 code)
-{
-    return (code & 0x0F) == 3;
-}
-
 quint32 SetupTrinket(Controller& controller, int slot, WaitHost& host)
 {
     SerialLink& link = controller.link();

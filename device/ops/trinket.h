@@ -7,13 +7,6 @@ class Controller;
 
 namespace DeviceOps {
 
-// The 10-character jumper pattern of a 24-bit trinket code, highest digit first:
-// '0' tied to GND, 'X' free, '?' undefined, '1' tied to UCC. The button bits fall away.
-QString TrinketCode(quint32 value);
-
-// Only button '1' may enrol a trinket; the code's low four bits name the button used.
-bool isButtonOne(quint32 code);
-
 // What a trinket wait needs from the window that runs it.
 class WaitHost
 {

@@ -1,8 +1,6 @@
 #include "zoneparams.h"
 
 #include "controller.h"
-#include "deviceerror.h"
-#include "opstexts.h"
 
 namespace DeviceOps {
 
@@ -52,10 +50,8 @@ QList<CellValue> zoneParamCells(const MemoryMap& map, const ZoneParams& params, 
 
 void writeZoneParams(Controller& controller, const ZoneParams& params, int zones)
 {
-    // A mode the controller does not know would be written as 255: refuse before touching a cell.
-    if (const int bad = invalidZone(params, zones))
-        throw DeviceError(OpsTexts::invalidZoneMode(bad));
-
+    // A mode the controller does not know would go out as 255.
+    Q_ASSERT(invalidZone(params, zones) == 0);
     for (const CellValue& cell : zoneParamCells(controller.memoryMap(), params, zones))
         controller.WriteByte(cell.address, cell.value);
     controller.SetCrc();

@@ -50,8 +50,8 @@ QList<CellValue> zoneParamCells(const MemoryMap& map, const ZoneParams& params, 
 
 // Writes the zones' modes and delays, the exit delay, the flags and the zeroed cell at the cells
 // of the controller's current memory map, then has it recompute its checksum. The model must
-// have been detected just before. A box that names no mode refuses the whole write before any
-// cell changes. Throws DeviceError.
+// have been detected just before, and every written zone must name a mode (invalidZone gives 0):
+// the parameters window refuses its input before any cell is written. Throws DeviceError.
 void writeZoneParams(Controller& controller, const ZoneParams& params, int zones);
 
 } // namespace DeviceOps

@@ -270,12 +270,15 @@ private slots:
     void parametersWindow()
     {
         TSFParams w(m_main);
-        QCOMPARE(TSFParams::zoneModes().size(), 6);
+        const QStringList modes {QStringLiteral("Выключена"),      QStringLiteral("С взятием под охрану"),
+                                 QStringLiteral("Круглосуточная"), QStringLiteral("Блокирующая"),
+                                 QStringLiteral("Выключающая"),    QStringLiteral("Пожарная")};
         for (int zone = 1; zone <= 7; ++zone) {
             QComboBox* mode = w.SensMode(zone);
             QCOMPARE(mode->objectName(), QStringLiteral("SensMode%1").arg(zone));
             QCOMPARE(mode->count(), 6);
-            QCOMPARE(mode->itemText(5), QStringLiteral("Пожарная"));
+            for (int i = 0; i < mode->count(); ++i)
+                QCOMPARE(mode->itemText(i), modes.at(i));
             QCOMPARE(mode->maxVisibleItems(), 5);
             QCOMPARE(mode->currentIndex(), -1);
             QVERIFY(mode->isEditable());
@@ -317,6 +320,43 @@ private slots:
         });
         QCOMPARE(w.ShowModal(), 2);
         QCOMPARE(w.SensMode4->currentIndex(), 3);
+    }
+
+    // What "Записать" sends is read from the controls; the model decides what may be changed.
+    void parametersForAModel()
+    {
+        TSFParams w(m_main);
+        w.SensMode1->setCurrentIndex(5);
+        w.SensMode2->setEditText(QStringLiteral("Пожарная"));
+        w.SensMode3->setEditText(QStringLiteral("Охрана"));
+        w.OpDelay7->setValue(200);
+        w.CloseDelay->setValue(7);
+        for (QCheckBox* box : {w.EnBypass, w.CBDisExtCode, w.CBAutoClose, w.CBIndicOnlyAlarm, w.CBNoMAT})
+            box->setChecked(true);
+        DeviceOps::ZoneParams p = w.params();
+        QCOMPARE(p.modes, (std::array<int, 7> {5, 5, -1, -1, -1, -1, -1}));
+        QCOMPARE(p.delays, (std::array<int, 7> {30, 0, 0, 0, 0, 0, 200}));
+        QCOMPARE(p.closeDelay, 7);
+        QVERIFY(p.enBypass && p.disExtCode && p.autoClose && p.indicOnlyAlarm && p.noMat);
+
+        // A box naming no mode shows "Выключена"; zones 4..7 and the options only on a QM407M.
+        const QList<QWidget*> qm407m {w.SensMode4,    w.SensMode7,   w.OpDelay4,         w.OpDelay7,
+                                      w.CBDisExtCode, w.CBAutoClose, w.CBIndicOnlyAlarm, w.CBNoMAT};
+        w.prepareFor(Model::QM407);
+        QCOMPARE(w.SensMode3->currentText(), QStringLiteral("Выключена"));
+        QCOMPARE(w.SensMode2->currentIndex(), 5);
+        for (QWidget* control : qm407m)
+            QVERIFY(!control->isEnabled());
+        QVERIFY(w.SensMode3->isEnabled() && w.EnBypass->isEnabled());
+        p = w.params();
+        QCOMPARE(p.modes, (std::array<int, 7> {5, 5, 0, 0, 0, 0, 0}));
+        // A disabled "Разрешение НСД:" counts as unchecked; the other disabled boxes count.
+        QVERIFY(!p.disExtCode);
+        QVERIFY(p.autoClose && p.indicOnlyAlarm && p.noMat);
+        w.prepareFor(Model::QM407M);
+        for (QWidget* control : qm407m)
+            QVERIFY(control->isEnabled());
+        QVERIFY(w.params().disExtCode);
     }
 
     void waitWindowShownWithoutModality()

@@ -81,7 +81,6 @@ private slots:
     void testReplyStraddlingReadsIsJoined();
     void strayByteBeforeATestReplyIsDropped();
 
-    void unknownModeWritesNothing();
 
     void journalLengthByModel_data();
     void journalLengthByModel();
@@ -249,15 +248,6 @@ void TestOpsDevice::strayByteBeforeATestReplyIsDropped()
     QCOMPARE(outcome.kind, TestOutcome::Pressed);
     QCOMPARE(outcome.buttonByte, quint8(0x03));
     QCOMPARE(pressedButtonText(outcome.buttonByte), QStringLiteral("Нажата кнопка 1 брелка 3"));
-}
-
-void TestOpsDevice::unknownModeWritesNothing()
-{
-    detect(2, 0);
-    ZoneParams p;
-    p.modes[5] = -1;
-    QCOMPARE(errorOf([&] { writeZoneParams(*m_controller, p, 7); }), OpsTexts::invalidZoneMode(6));
-    QCOMPARE(m_sim->received(), QByteArray());
 }
 
 void TestOpsDevice::journalLengthByModel_data()

@@ -13,9 +13,6 @@ class TestOpsFormat : public QObject
     Q_OBJECT
 
 private slots:
-    void trinketCode_data();
-    void trinketCode();
-    void buttonOneIsTheLowNibbleThree();
     void pressedButton();
 
     void minutesToText_data();
@@ -32,34 +29,6 @@ private slots:
     void flags();
     void invalidZoneOnlyAmongWrittenZones();
 };
-
-void TestOpsFormat::trinketCode_data()
-{
-    QTest::addColumn<quint32>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("all GND") << 0x000003u << QStringLiteral("0000000000");
-    QTest::newRow("all UCC") << 0xFFFFFFu << QStringLiteral("1111111111");
-    QTest::newRow("all free") << 0x555553u << QStringLiteral("XXXXXXXXXX");
-    QTest::newRow("mixed") << 0x1B2C33u << QStringLiteral("0X?10?1001");
-    QTest::newRow("highest digit") << 0xC00003u << QStringLiteral("1000000000");
-    QTest::newRow("button bits ignored") << 0x00000Fu << QStringLiteral("0000000000");
-    QTest::newRow("bits above 24 ignored") << 0xFF000003u << QStringLiteral("0000000000");
-}
-
-void TestOpsFormat::trinketCode()
-{
-    QFETCH(quint32, value);
-    QFETCH(QString, text);
-    QCOMPARE(TrinketCode(value), text);
-}
-
-void TestOpsFormat::buttonOneIsTheLowNibbleThree()
-{
-    QVERIFY(isButtonOne(0x1B2C33));
-    QVERIFY(isButtonOne(0x000003));
-    QVERIFY(!isButtonOne(0x1B2C35));
-    QVERIFY(!isButtonOne(0x1B2C30));
-}
 
 void TestOpsFormat::pressedButton()
 {

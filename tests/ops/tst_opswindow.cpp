@@ -6,8 +6,6 @@
 #include "messagebox.h"
 #include "mntavro.h"
 #include "opsrig.h"
-#include "opstexts.h"
-#include "trinket.h"
 #include "zoneparams.h"
 
 #include <QAction>
@@ -68,6 +66,24 @@ QByteArray userEnrolmentStart()
 
 const QByteArray Crc = hex("5315");
 
+// The jumper patterns of First and Second, as the register keeps them.
+const QByteArray FirstCode = "0110XX???X";
+const QByteArray SecondCode = "0?1XX01?X?";
+
+// Chooses a record as the installer does, by a click on its row in the grid.
+void clickRow(TFmTavro& w, int row)
+{
+    const QModelIndex index = w.GridTrinket->model()->index(row, 0);
+    QTest::mouseClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, w.GridTrinket->visualRect(index).center());
+}
+
+// ID_RECORD of the record the grid shows as current.
+qint32 shownRecordId(TFmTavro& w)
+{
+    const QAbstractItemModel* model = w.GridTrinket->model();
+    return model->data(model->index(w.GridTrinket->currentIndex().row(), 0)).toInt();
+}
+
 void click(QAbstractButton* button)
 {
     QVERIFY(button->isEnabled());
@@ -100,6 +116,24 @@ void verifyUncaught(const QString& text)
     QCOMPARE(lastMessage().flags, MessageBoxFlags::Uncaught);
 }
 
+// The master code the window holds, as a user enrolment of the current record writes it into
+// slot 0 (its first three cell writes) before its wait, which is then cancelled.
+QByteArray slotZeroWrites(OpsRig& rig)
+{
+    TFmTavro& w = rig.window();
+    rig.sim.clearLog();
+    QTimer canceller;
+    canceller.setInterval(20);
+    QObject::connect(&canceller, &QTimer::timeout, &canceller, [&] {
+        if (rig.sim.waitingCommand() == 0x17 && w.SFSetupTrink->isVisible())
+            QTest::mouseClick(w.SFSetupTrink->BtTrinkCancel, Qt::LeftButton);
+    });
+    canceller.start();
+    QTest::mouseClick(w.BtSetTrink, Qt::LeftButton);
+    canceller.stop();
+    return rig.sim.received().mid(2, 12);
+}
+
 } // namespace
 
 // The device commands of the main window, pressed as an installer presses them, against the
@@ -112,6 +146,7 @@ private slots:
     void parameterWrite_data();
     void parameterWrite();
     void parameterWindowFollowsTheModel();
+    void unknownModeIsRefused_data();
     void unknownModeIsRefused();
 
     void userEnrolmentOneTrinket();
@@ -119,8 +154,6 @@ private slots:
     void userEnrolmentRefusals_data();
     void userEnrolmentRefusals();
     void userEnrolmentAsksFirst();
-    void editingDuringTheWaitKeepsTheEnrolledRecord();
-    void noDetectionDuringTheWait();
     void masterEnrolmentOverExistingMaster();
     void enrolmentWithoutMaster();
     void enrolmentErrorsInABox_data();
@@ -243,13 +276,25 @@ void TestOpsWindow::parameterWindowFollowsTheModel()
     QCOMPARE(rig.sim.received(), QByteArray());
 }
 
+void TestOpsWindow::unknownModeIsRefused_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("zone");
+    QTest::newRow("QM407, zone 2") << 1 << 2;
+    QTest::newRow("QM407M, zone 6") << 2 << 6;
+}
+
 void TestOpsWindow::unknownModeIsRefused()
 {
+    QFETCH(int, major);
+    QFETCH(int, zone);
     OpsRig rig;
     QVERIFY(rig.ready());
+    rig.sim.setVersion(major, 0);
     TFmTavro& w = rig.window();
+    // Opened as a QM407: zone 6 is checked once detection has found a QM407M.
     rig.onModal(QStringLiteral("SFParams"), [&](TAuxWindow* window) {
-        w.SFParams->SensMode2->setEditText(QStringLiteral("Охрана"));
+        w.SFParams->SensMode(zone)->setEditText(QStringLiteral("Охрана"));
         click(w.SFParams->BtWrParams);
         const bool stillOpen = window->isVisible();
         window->reject();
@@ -258,7 +303,7 @@ void TestOpsWindow::unknownModeIsRefused()
     trigger(w.NSetParam);
     // Detection only: no cell of the controller is touched.
     QCOMPARE(rig.sim.received(), hex("5310"));
-    verifyError(OpsTexts::invalidZoneMode(2));
+    verifyError(QStringLiteral("Неверно задан режим зоны %1").arg(zone));
 }
 
 void TestOpsWindow::userEnrolmentOneTrinket()
@@ -266,30 +311,44 @@ void TestOpsWindow::userEnrolmentOneTrinket()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    QCOMPARE(w.MasterCode, Master);
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
 
     bool duringWait = false;
+    bool edited = false;
     rig.pressTrinkets({First}, [&] {
         QVERIFY(w.SFSetupTrink->isVisible());
-        QCOMPARE(w.SFSetupTrink->LbSetupTrink->text(), OpsTexts::enrolLabel());
+        QCOMPARE(w.SFSetupTrink->LbSetupTrink->text(),
+                 QStringLiteral("Установка брелка.\nНажмите кнопку '1' на брелке и удерживайте ее нажатой 2 сек"));
         QVERIFY(!w.ActSetTrinket->isEnabled());
         QVERIFY(!w.BtAdd->isEnabled());
         QVERIFY(!w.NQM407->menuAction()->isEnabled());
+        // "Опции" stays open to the installer, but "Определить" would take the wait's reply.
+        QVERIFY(w.N3->isEnabled());
+        QVERIFY(!w.SFOptions->BtDefModel->isEnabled());
         duringWait = true;
+        // The grid stays live: another record is opened in the editor and left.
+        rig.onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow* window) {
+            edited = true;
+            window->reject();
+        });
+        const QPoint at = w.GridTrinket->visualRect(w.GridTrinket->model()->index(2, 0)).center();
+        QTest::mouseClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
     });
     click(w.BtSetTrink);
     QVERIFY(duringWait);
+    QVERIFY(edited);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
+    QVERIFY(w.SFOptions->BtDefModel->isEnabled());
 
+    // The master code the register holds goes into slot 0.
     QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317") + readSlot(12) + Crc);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
     std::vector<Record> expected = sampleRegister();
     expected[1].setInteger(Field::ID_TRINK, First);
-    expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected); // the second trinket is kept in one-trinket mode
-    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
+    expected[1].setText(Field::CODE, FirstCode);
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected)); // one-trinket mode keeps the second
 }
 
 void TestOpsWindow::userEnrolmentTwoTrinkets()
@@ -298,7 +357,7 @@ void TestOpsWindow::userEnrolmentTwoTrinkets()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.SFOptions->RGNumTrink->setItemIndex(1);
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     // The first trinket held again for the second slot only starts that wait anew.
     rig.pressTrinkets({First, First, Second});
     click(w.BtSetTrink);
@@ -309,10 +368,9 @@ void TestOpsWindow::userEnrolmentTwoTrinkets()
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
     std::vector<Record> expected = sampleRegister();
     expected[1].setInteger(Field::ID_TRINK, First);
-    expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
+    expected[1].setText(Field::CODE, FirstCode);
     expected[1].setInteger(Field::ID_TRINK_D, Second);
-    expected[1].setText(Field::CODE_D, DeviceOps::TrinketCode(Second).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);
+    expected[1].setText(Field::CODE_D, SecondCode);
     QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
@@ -322,10 +380,11 @@ void TestOpsWindow::userEnrolmentRefusals_data()
     QTest::addColumn<QList<quint32>>("presses");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("currentId");
-    QTest::newRow("one, taken") << 1 << QList<quint32> {Taken} << OpsTexts::duplicateCode() << 2;
-    QTest::newRow("two, second taken") << 2 << QList<quint32> {First, Taken} << OpsTexts::duplicateCode() << 2;
-    QTest::newRow("one, button 2") << 1 << QList<quint32> {First + 2} << OpsTexts::notButtonOne() << 1;
-    QTest::newRow("two, second button 2") << 2 << QList<quint32> {First, Second + 1} << OpsTexts::notButtonOne() << 1;
+    const QString duplicate = QStringLiteral("Брелок с таким кодом уже есть в БД");
+    const QString notOne = QStringLiteral("Нажата не кнопка '1' брелка");
+    // The other combinations are the register's (tst_editing).
+    QTest::newRow("two, second taken") << 2 << QList<quint32> {First, Taken} << duplicate << 2;
+    QTest::newRow("one, button 2") << 1 << QList<quint32> {First + 2} << notOne << 1;
 }
 
 void TestOpsWindow::userEnrolmentRefusals()
@@ -338,7 +397,7 @@ void TestOpsWindow::userEnrolmentRefusals()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.SFOptions->RGNumTrink->setItemIndex(trinkets - 1);
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     const QByteArray before = rig.dataBytes();
     rig.pressTrinkets(presses);
     click(w.BtSetTrink);
@@ -348,9 +407,9 @@ void TestOpsWindow::userEnrolmentRefusals()
     QVERIFY(rig.sim.received().startsWith(userEnrolmentStart() + hex("5317")));
     QVERIFY(!rig.sim.received().endsWith(Crc));
     QCOMPARE(rig.sim.crcRequests(), 0);
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_RECORD), currentId);
+    // A duplicate shows the record that holds the code.
+    QCOMPARE(shownRecordId(w), currentId);
 }
 
 void TestOpsWindow::userEnrolmentAsksFirst()
@@ -360,13 +419,13 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     TFmTavro& w = rig.window();
 
     // The master record and an installation that has a trinket, answered No: nothing happens.
-    w.MTTrinkets.setCurrentRow(0);
+    clickRow(w, 0);
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    w.MTTrinkets.setCurrentRow(2);
+    clickRow(w, 2);
     MessageBoxSeam::pushAnswer(IDNO);
     click(w.BtSetTrink);
-    QCOMPARE(lastMessage().text, OpsTexts::trinketExistsQuestion());
+    QCOMPARE(lastMessage().text, QStringLiteral("Брелок для этого устройства уже установлен, продолжить?"));
     QCOMPARE(lastMessage().caption, QStringLiteral("Предупреждение"));
     QCOMPARE(lastMessage().flags, MessageBoxFlags::Confirmation);
     QCOMPARE(rig.sim.received(), QByteArray());
@@ -379,56 +438,9 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 1);
     QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317") + readSlot(12) + Crc);
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Taken);
-    QCOMPARE(w.MTTrinkets.asText(Field::CODE), QByteArray("0X?10?1001"));
-}
-
-void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
-{
-    OpsRig rig(sampleRegister());
-    QVERIFY(rig.ready());
-    TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
-    bool edited = false;
-    // The grid stays live during the wait: another record is opened in the editor and left.
-    rig.pressTrinkets({First}, [&] {
-        rig.onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow* window) {
-            edited = true;
-            window->reject();
-        });
-        const QModelIndex row = w.GridTrinket->model()->index(2, 0);
-        const QPoint at = w.GridTrinket->visualRect(row).center();
-        QTest::mouseClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(w.GridTrinket->viewport(), Qt::LeftButton, {}, at);
-    });
-    click(w.BtSetTrink);
-    QVERIFY(edited);
-
-    QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    std::vector<Record> expected = sampleRegister();
-    expected[1].setInteger(Field::ID_TRINK, First);
-    expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);
-    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
-}
-
-void TestOpsWindow::noDetectionDuringTheWait()
-{
-    OpsRig rig(sampleRegister());
-    QVERIFY(rig.ready());
-    TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
-    bool checked = false;
-    // "Опции" stays open to the installer, but "Определить" would take the wait's reply.
-    rig.pressTrinkets({First}, [&] {
-        QVERIFY(w.N3->isEnabled());
-        QVERIFY(!w.SFOptions->BtDefModel->isEnabled());
-        checked = true;
-    });
-    click(w.BtSetTrink);
-    QVERIFY(checked);
-    QVERIFY(w.SFOptions->BtDefModel->isEnabled());
-    QCOMPARE(w.MTTrinkets.at(1).asInteger(Field::ID_TRINK), qint32(First));
+    const Record saved = AppTest::recordsIn(rig.dataPath()).at(2);
+    QCOMPARE(saved.asInteger(Field::ID_TRINK), Taken);
+    QCOMPARE(saved.asText(Field::CODE), QByteArray("0X?10?1001"));
 }
 
 void TestOpsWindow::masterEnrolmentOverExistingMaster()
@@ -437,13 +449,16 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     rig.sim.setVersion(2, 0);
+    const QString question = QStringLiteral("Мастер-брелок уже имеется в базе данных, продолжить?");
 
     // Another record's trinket cannot become the master.
     MessageBoxSeam::pushAnswer(IDYES);
     rig.pressTrinkets({Taken});
     trigger(w.NSetMaster);
-    QCOMPARE(MessageBoxSeam::texts(), QStringList({OpsTexts::masterExistsQuestion(), OpsTexts::duplicateCode()}));
-    QCOMPARE(w.MasterCode, Master);
+    QCOMPARE(MessageBoxSeam::texts(), QStringList({question, QStringLiteral("Брелок с таким кодом уже есть в БД")}));
+    clickRow(w, 1);
+    // A QM407M keeps slot 0 in cells 17..19.
+    QCOMPARE(slotZeroWrites(rig), writeCells(17, hex("23B10A")));
 
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
@@ -451,18 +466,17 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     MessageBoxSeam::pushAnswer(IDYES);
     rig.pressTrinkets({First});
     trigger(w.NSetMaster);
-    QCOMPARE(MessageBoxSeam::texts(), QStringList {OpsTexts::masterExistsQuestion()});
-    // A QM407M keeps slot 0 in cells 17..19.
+    QCOMPARE(MessageBoxSeam::texts(), QStringList {question});
     QCOMPARE(rig.sim.received(),
              hex("5310"
                  "5316")
                  + readSlot(17) + Crc);
-    QCOMPARE(w.MasterCode, First);
     std::vector<Record> expected = sampleRegister();
     expected[0].setInteger(Field::ID_TRINK, First);
-    expected[0].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected); // the address stays
-    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
+    expected[0].setText(Field::CODE, FirstCode);
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected)); // the address stays
+    clickRow(w, 1);
+    QCOMPARE(slotZeroWrites(rig), writeCells(17, hex("935A3C")));
 }
 
 void TestOpsWindow::enrolmentWithoutMaster()
@@ -470,8 +484,7 @@ void TestOpsWindow::enrolmentWithoutMaster()
     OpsRig rig({record(1, "101")});
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    QCOMPARE(w.MasterCode, 0);
-    w.MTTrinkets.setCurrentRow(0);
+    clickRow(w, 0);
     rig.pressTrinkets({First});
     click(w.BtSetTrink);
     // No master recorded: slot 0 is written with zeros.
@@ -483,14 +496,17 @@ void TestOpsWindow::enrolmentWithoutMaster()
     rig.pressTrinkets({Second});
     trigger(w.NSetMaster);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    QCOMPARE(w.MasterCode, Second);
-    QVERIFY(w.MTTrinkets.locate(Field::ID_RECORD, 0));
-    QCOMPARE(w.MTTrinkets.asText(Field::PULT_NUM), QByteArray("MASTER"));
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Second);
-    QCOMPARE(w.MTTrinkets.asText(Field::CODE), DeviceOps::TrinketCode(Second).toLatin1());
-    QCOMPARE(w.MTTrinkets.count(), 2);
-    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(w.MTTrinkets.rows()));
+    const std::vector<Record> saved = AppTest::recordsIn(rig.dataPath());
+    QCOMPARE(saved.size(), size_t(2));
+    QCOMPARE(saved.at(0).asInteger(Field::ID_RECORD), 0);
+    QCOMPARE(saved.at(0).asText(Field::PULT_NUM), QByteArray("MASTER"));
+    QCOMPARE(saved.at(0).asInteger(Field::ID_TRINK), Second);
+    QCOMPARE(saved.at(0).asText(Field::CODE), SecondCode);
     QCOMPARE(rig.sim.crcRequests(), 2);
+    // From now on the user enrolments write the new master into slot 0.
+    clickRow(w, 1);
+    MessageBoxSeam::pushAnswer(IDYES);
+    QCOMPARE(slotZeroWrites(rig), writeCells(9, hex("634E2D")));
 }
 
 void TestOpsWindow::enrolmentErrorsInABox_data()
@@ -513,7 +529,7 @@ void TestOpsWindow::enrolmentErrorsInABox()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     const QByteArray before = rig.dataBytes();
     if (fault == 0x16) {
         rig.sim.setEnrolReply('X');
@@ -533,12 +549,15 @@ void TestOpsWindow::enrolmentErrorsInABox()
         click(w.BtSetTrink);
         verifyError(message);
     }
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
-    QCOMPARE(w.MasterCode, Master);
     QCOMPARE(rig.sim.crcRequests(), 0);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
+    // The master stays the one the register holds.
+    rig.sim.clearFaults();
+    rig.sim.setEnrolReply('U');
+    clickRow(w, 1);
+    QCOMPARE(slotZeroWrites(rig), writeCells(9, hex("23B10A")));
 }
 
 void TestOpsWindow::cancelledEnrolment()
@@ -546,7 +565,7 @@ void TestOpsWindow::cancelledEnrolment()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     const QByteArray before = rig.dataBytes();
     bool cancelled = false;
     QTimer canceller;
@@ -571,7 +590,6 @@ void TestOpsWindow::cancelledEnrolment()
                            "0000"));
     QVERIFY(!rig.sim.isWaiting());
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
@@ -583,7 +601,7 @@ void TestOpsWindow::closingEndsTheWait()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     QTimer closer;
     closer.setInterval(20);
     connect(&closer, &QTimer::timeout, this, [&] {
@@ -597,7 +615,7 @@ void TestOpsWindow::closingEndsTheWait()
              userEnrolmentStart()
                  + hex("5317"
                        "0000"));
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(sampleRegister()));
     QVERIFY(!w.SFSetupTrink->isVisible());
 }
 
@@ -629,7 +647,7 @@ void TestOpsWindow::testReplies()
     QCOMPARE(lastMessage().caption,
              flags == MessageBoxFlags::Result ? QStringLiteral("Брелок") : QStringLiteral("Ошибка"));
     QCOMPARE(lastMessage().flags, flags);
-    QCOMPARE(w.SFSetupTrink->LbSetupTrink->text(), OpsTexts::testLabel());
+    QCOMPARE(w.SFSetupTrink->LbSetupTrink->text(), QStringLiteral("\nНажмите кнопку на проверяемом брелке"));
 }
 
 void TestOpsWindow::cancelledTest()
@@ -829,7 +847,7 @@ void TestOpsWindow::closedPort()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.Close();
-    w.MTTrinkets.setCurrentRow(1);
+    clickRow(w, 1);
     const QByteArray before = rig.dataBytes();
     const QString portError = DeviceTexts::portReadError();
 

@@ -1,9 +1,9 @@
 // The register as a spreadsheet file: export, import round trips, refusals and hostile files.
+#include "editing.h"
 #include "fixtures.h"
 #include "recordstore.h"
 #include "registercsv.h"
 #include "text1251.h"
-#include "trinket.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -15,7 +15,7 @@ using Fixtures::cp;
 
 namespace {
 
-const RegisterCsv::CodeText Code = &DeviceOps::TrinketCode;
+const RegisterCsv::CodeText Code = &Editing::TrinketCode;
 
 Record rec(qint32 id, const QByteArray& number, const QByteArray& address, qint64 trink = -1, qint64 trinkD = -1)
 {
@@ -25,11 +25,11 @@ Record rec(qint32 id, const QByteArray& number, const QByteArray& address, qint6
     r.setText(Field::ADDRESS, address);
     if (trink >= 0) {
         r.setInteger(Field::ID_TRINK, qint32(trink));
-        r.setText(Field::CODE, trink ? DeviceOps::TrinketCode(quint32(trink)).toLatin1() : QByteArray(""));
+        r.setText(Field::CODE, trink ? Editing::TrinketCode(quint32(trink)).toLatin1() : QByteArray(""));
     }
     if (trinkD >= 0) {
         r.setInteger(Field::ID_TRINK_D, qint32(trinkD));
-        r.setText(Field::CODE_D, DeviceOps::TrinketCode(quint32(trinkD)).toLatin1());
+        r.setText(Field::CODE_D, Editing::TrinketCode(quint32(trinkD)).toLatin1());
     }
     return r;
 }
