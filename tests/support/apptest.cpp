@@ -134,8 +134,8 @@ namespace {
 
 PrivateSettings::PrivateSettings()
     : m_outer(g_settings)
-    , m_runtime(qgetenv("XDG_RUNTIME_DIR"))
-    , m_config(qgetenv("XDG_CONFIG_HOME"))
+    , m_runtime(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? qgetenv("XDG_RUNTIME_DIR") : QByteArray())
+    , m_config(qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray())
 {
     const QString run = m_home.filePath(QStringLiteral("run"));
     QDir().mkpath(run);
@@ -148,12 +148,19 @@ PrivateSettings::PrivateSettings()
 PrivateSettings::~PrivateSettings()
 {
     g_settings = m_outer;
-    qputenv("XDG_RUNTIME_DIR", m_runtime);
-    qputenv("XDG_CONFIG_HOME", m_config);
-    if (m_outer)
+    if (m_outer) {
         m_outer->apply();
-    else
-        TFormStorage::setStoreDirectory(QString());
+        return;
+    }
+    const auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("XDG_RUNTIME_DIR", m_runtime);
+    restore("XDG_CONFIG_HOME", m_config);
+    TFormStorage::setStoreDirectory(QString());
 }
 
 void PrivateSettings::apply() const
