@@ -2,6 +2,7 @@
 // the memory compare, the serial trace and the read-back after a parameter write.
 #include "controller.h"
 #include "deviceerror.h"
+#include "fixtures.h"
 #include "keptfiles.h"
 #include "memoryimage.h"
 #include "serialtrace.h"
@@ -15,12 +16,9 @@
 
 using namespace DeviceOps;
 
-namespace {
+using Fixtures::hex;
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
+namespace {
 
 QByteArray utf8(const char* text)
 {

@@ -19,8 +19,7 @@ void say(const char* word)
 void waitForStdinToClose()
 {
     char buffer[64];
-    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
-    }
+    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) { }
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fixtures.h"
 #include "record.h"
 
 #include <QByteArray>
@@ -18,14 +19,19 @@ class TFmTavro;
 // the current directory, with the settings store and the single-instance marker kept there too.
 namespace AppTest {
 
+using Fixtures::readFile;
+using Fixtures::writeFile;
+inline QByteArray utf8(const char* text)
+{
+    return Fixtures::cp(text);
+}
+
+// A register record; with a trinket it also gets a jumper pattern.
 Record record(qint32 id, const QByteArray& number, const QByteArray& address = QByteArray(), qint32 trinket = -1);
 QByteArray registerBytes(const std::vector<Record>& records);
-bool writeFile(const QString& path, const QByteArray& bytes);
-QByteArray readFile(const QString& path);
 // The records a data file holds, read as the tool reads them.
 std::vector<Record> recordsIn(const QString& path);
 std::vector<qint32> idsIn(const QString& path);
-QByteArray utf8(const char* text); // a Windows-1251 text from UTF-8 source
 
 // Types text key by key, Cyrillic included.
 void typeText(QWidget* widget, const QString& text);
@@ -43,11 +49,35 @@ class WorkDir final
 public:
     WorkDir();
     ~WorkDir();
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
 
 private:
     QTemporaryDir m_dir;
     QString m_previous;
+};
+
+// The settings store, the configuration folder and the single-instance marker's folder kept in
+// a private temporary folder while this lives, so parallel test programs never see each other;
+// an outer one is in force again afterwards.
+class PrivateSettings final
+{
+public:
+    PrivateSettings();
+    ~PrivateSettings();
+    PrivateSettings(const PrivateSettings&) = delete;
+    PrivateSettings& operator=(const PrivateSettings&) = delete;
+    QString storePath() const { return m_home.filePath(QStringLiteral("config")); }
+
+private:
+    void apply() const;
+
+    QTemporaryDir m_home;
+    PrivateSettings* m_outer;
+    QByteArray m_runtime;
+    QByteArray m_config;
 };
 
 // Builds the main window as the program does (start-up included) and answers stray boxes

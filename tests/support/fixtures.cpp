@@ -19,15 +19,10 @@ QByteArray hex(const char* spaced)
 
 QByteArray workedExampleBytes()
 {
-    return hex("54 50 46 30 03 FB 00 01 00 01 00 01"
-               " 01 02 00 08 02 00 08 04 13 3C 5A 00 09"
-               " 08 06 0A 58 58 3F 3F 30 31 31 30 30 58 09"
-               " 08 06 06 4D 41 53 54 45 52 09 00"
-               " 01 02 00 08 02 01 08 04 53 7E 2B 00 09"
-               " 08 06 0A 30 3F 3F 31 58 31 31 3F 58 58 09"
-               " 08 06 03 31 30 35"
-               " 08 14 11 00 00 00 D1 83 D0 BB 2E 20 D0 9C D0 B8 D1 80 D0 B0 2C 20 37"
-               " 00 00");
+    const QByteArray bytes = readFile(QStringLiteral(QM407_WORKED_EXAMPLE));
+    if (bytes.isEmpty())
+        qFatal("the worked example %s is missing", QM407_WORKED_EXAMPLE);
+    return bytes;
 }
 
 void fillWorkedExample(RecordStore& store)
@@ -48,39 +43,39 @@ void fillWorkedExample(RecordStore& store)
 }
 
 namespace {
-QByteArray randomText(QRandomGenerator& rng, int width)
-{
-    static const QByteArray cyr = cp("абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ№«»");
-    static const QByteArray latin("0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZabcxyz.,-/?X");
-    switch (rng.bounded(5)) {
-    case 0:
-        return QByteArray("");
-    case 1: {   // full width, the cut must keep all of it
-        QByteArray t;
-        for (int i = 0; i < width; ++i)
-            t.append(cyr[int(rng.bounded(cyr.size()))]);
-        return t;
+    QByteArray randomText(QRandomGenerator& rng, int width)
+    {
+        static const QByteArray cyr = cp("абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ№«»");
+        static const QByteArray latin("0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZabcxyz.,-/?X");
+        switch (rng.bounded(5)) {
+        case 0:
+            return QByteArray("");
+        case 1: { // full width, the cut must keep all of it
+            QByteArray t;
+            for (int i = 0; i < width; ++i)
+                t.append(cyr[int(rng.bounded(cyr.size()))]);
+            return t;
+        }
+        default: {
+            const bool cyrillic = rng.bounded(3) == 0;
+            const QByteArray& pool = cyrillic ? cyr : latin;
+            QByteArray t;
+            const int n = int(rng.bounded(width + 1));
+            for (int i = 0; i < n; ++i)
+                t.append(pool[int(rng.bounded(pool.size()))]);
+            return t;
+        }
+        }
     }
-    default: {
-        const bool cyrillic = rng.bounded(3) == 0;
-        const QByteArray& pool = cyrillic ? cyr : latin;
-        QByteArray t;
-        const int n = int(rng.bounded(width + 1));
-        for (int i = 0; i < n; ++i)
-            t.append(pool[int(rng.bounded(pool.size()))]);
-        return t;
-    }
-    }
-}
 
-qint32 randomInteger(QRandomGenerator& rng)
-{
-    static const qint32 edges[] = {0, -1, 127, 128, -128, -129, 32767, 32768, -32768, -32769, 0x7FFFFFFF,
-                                   qint32(0x80000000), 0xFFFFFF};
-    if (rng.bounded(2))
-        return edges[rng.bounded(int(sizeof edges / sizeof edges[0]))];
-    return qint32(rng.generate());
-}
+    qint32 randomInteger(QRandomGenerator& rng)
+    {
+        static const qint32 edges[]
+            = {0, -1, 127, 128, -128, -129, 32767, 32768, -32768, -32769, 0x7FFFFFFF, qint32(0x80000000), 0xFFFFFF};
+        if (rng.bounded(2))
+            return edges[rng.bounded(int(sizeof edges / sizeof edges[0]))];
+        return qint32(rng.generate());
+    }
 } // namespace
 
 Record randomRecord(QRandomGenerator& rng)
@@ -89,7 +84,7 @@ Record randomRecord(QRandomGenerator& rng)
     for (int i = 0; i < FieldCount; ++i) {
         const Field f = Field(i);
         if (rng.bounded(4) == 0)
-            continue;   // stays null
+            continue; // stays null
         if (isIntegerField(f))
             r.setInteger(f, randomInteger(rng));
         else

@@ -1,38 +1,21 @@
 #include "opsrig.h"
 
-#include "apptest.h"
-#include "auxwindow.h"
-#include "formstorage.h"
 #include "messagebox.h"
 #include "mntavro.h"
-#include "quitrequest.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QTimer>
 #include <QtTest>
 
 OpsRig::OpsRig(const std::vector<Record>& records)
-    : m_previous(QDir::currentPath())
-    , m_pollers(std::make_unique<QObject>())
+    : m_pollers(std::make_unique<QObject>())
 {
     if (!folder.isValid() || !sim.start())
         return;
-    QDir::setCurrent(folder.path());
-    QDir().mkpath(folder.filePath(QStringLiteral("config")));
-    TFormStorage::setStoreDirectory(folder.filePath(QStringLiteral("config")));
-    QFile file(dataPath());
-    const QByteArray bytes = AppTest::registerBytes(records);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!AppTest::writeFile(dataPath(), AppTest::registerBytes(records)))
         return;
-    file.close();
 
-    QuitRequest::reset();
-    MessageBoxSeam::clear();
-    MessageBoxSeam::setUnattended(true);
-    m_window = std::make_unique<TFmTavro>();
+    m_window = AppTest::makeWindow();
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))
         return;
@@ -40,7 +23,8 @@ OpsRig::OpsRig(const std::vector<Record>& records)
     m_window->SFPort->CBPort->setCurrentText(sim.slavePath());
     m_window->Close();
     m_window->Open();
-    m_ready = m_window->Port.isOpen();
+    // A port that does not open says so in an error box.
+    m_ready = MessageBoxSeam::shown().isEmpty();
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
 }
@@ -48,9 +32,9 @@ OpsRig::OpsRig(const std::vector<Record>& records)
 OpsRig::~OpsRig()
 {
     m_pollers.reset();
+    AppTest::dropPendingModalActions();
     m_window.reset();
     MessageBoxSeam::clear();
-    QDir::setCurrent(m_previous);
 }
 
 QString OpsRig::dataPath() const
@@ -73,13 +57,7 @@ void OpsRig::poll(std::function<bool()> step)
 
 void OpsRig::onModal(const QString& windowName, std::function<void(TAuxWindow*)> action)
 {
-    poll([windowName, action] {
-        auto* window = qobject_cast<TAuxWindow*>(QApplication::activeModalWidget());
-        if (!window || window->objectName() != windowName || !window->isVisible())
-            return false;
-        action(window);
-        return true;
-    });
+    AppTest::onModal(windowName, std::move(action));
 }
 
 void OpsRig::pressTrinkets(const QList<quint32>& codes, std::function<void()> during)
@@ -108,22 +86,16 @@ void OpsRig::pressTestButton(quint8 buttonByte, quint8 ack)
 
 QByteArray OpsRig::dataBytes() const
 {
-    QFile file(dataPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return AppTest::readFile(dataPath());
 }
 
 namespace OpsTest {
 
 Record record(qint32 id, const QByteArray& consoleNumber, qint32 trinket, qint32 secondTrinket)
 {
-    Record r;
-    r.setInteger(Field::ID_RECORD, id);
-    r.setText(Field::PULT_NUM, consoleNumber);
-    r.setText(Field::ADDRESS, "Address " + QByteArray::number(id));
-    if (trinket) {
-        r.setInteger(Field::ID_TRINK, trinket);
+    Record r = AppTest::record(id, consoleNumber, "Address " + QByteArray::number(id), trinket ? trinket : -1);
+    if (trinket)
         r.setText(Field::CODE, "0X?10?1001");
-    }
     if (secondTrinket) {
         r.setInteger(Field::ID_TRINK_D, secondTrinket);
         r.setText(Field::CODE_D, "1111111111");

@@ -10,7 +10,6 @@
 #include "mntavro.h"
 #include "quitrequest.h"
 #include "recordstore.h"
-#include "text1251.h"
 
 #include <QApplication>
 #include <QDir>
@@ -52,18 +51,6 @@ QByteArray registerBytes(const std::vector<Record>& records)
     return DataFormat::write(store);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 std::vector<Record> recordsIn(const QString& path)
 {
     RecordStore store;
@@ -82,11 +69,6 @@ std::vector<qint32> idsIn(const QString& path)
     for (const Record& r : recordsIn(path))
         ids.push_back(r.asInteger(Field::ID_RECORD));
     return ids;
-}
-
-QByteArray utf8(const char* text)
-{
-    return Text1251::fromUtf8(QByteArray(text));
 }
 
 void typeText(QWidget* widget, const QString& text)
@@ -146,6 +128,48 @@ WorkDir::~WorkDir()
     QDir::setCurrent(m_previous);
 }
 
+namespace {
+    PrivateSettings* g_settings = nullptr;
+} // namespace
+
+PrivateSettings::PrivateSettings()
+    : m_outer(g_settings)
+    , m_runtime(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? qgetenv("XDG_RUNTIME_DIR") : QByteArray())
+    , m_config(qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray())
+{
+    const QString run = m_home.filePath(QStringLiteral("run"));
+    QDir().mkpath(run);
+    QFile::setPermissions(run, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(storePath());
+    g_settings = this;
+    apply();
+}
+
+PrivateSettings::~PrivateSettings()
+{
+    g_settings = m_outer;
+    if (m_outer) {
+        m_outer->apply();
+        return;
+    }
+    const auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("XDG_RUNTIME_DIR", m_runtime);
+    restore("XDG_CONFIG_HOME", m_config);
+    TFormStorage::setStoreDirectory(QString());
+}
+
+void PrivateSettings::apply() const
+{
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(QStringLiteral("run"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(storePath()));
+    TFormStorage::setStoreDirectory(storePath());
+}
+
 std::unique_ptr<TFmTavro> makeWindow(bool keepMessages)
 {
     QuitRequest::reset();
@@ -180,16 +204,7 @@ int run(QObject* test, int argc, char** argv)
     if (argc == 3 && QByteArray(argv[1]) == "--hold")
         return holdFile(QString::fromLocal8Bit(argv[2]));
 
-    // Settings, the single-instance marker and the data files stay inside private folders,
-    // so parallel test programs never see each other.
-    QTemporaryDir home;
-    qputenv("XDG_RUNTIME_DIR", home.filePath(QStringLiteral("run")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    QDir().mkpath(home.filePath(QStringLiteral("run")));
-    QFile::setPermissions(home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QDir().mkpath(home.filePath(QStringLiteral("config")));
-    TFormStorage::setStoreDirectory(home.filePath(QStringLiteral("config")));
-
+    PrivateSettings settings;
     TApplication app(argc, argv);
     return QTest::qExec(test, argc, argv);
 }

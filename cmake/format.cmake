@@ -1,0 +1,31 @@
+# `format` rewrites the sources with clang-format; `check` fails on any source that is not
+# formatted, apart from the older files listed below until they are next touched.
+find_program(QM407_CLANG_FORMAT clang-format REQUIRED)
+
+file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
+     LIST_DIRECTORIES false RELATIVE ${PROJECT_SOURCE_DIR}
+     ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/app/*.h
+     ${PROJECT_SOURCE_DIR}/bench/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.h
+     ${PROJECT_SOURCE_DIR}/device/*.cpp ${PROJECT_SOURCE_DIR}/device/*.h
+     ${PROJECT_SOURCE_DIR}/fuzz/*.cpp
+     ${PROJECT_SOURCE_DIR}/register/*.cpp ${PROJECT_SOURCE_DIR}/register/*.h
+     ${PROJECT_SOURCE_DIR}/sim/*.cpp ${PROJECT_SOURCE_DIR}/sim/*.h
+     ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h)
+
+set(QM407_FORMAT_PENDING
+    app/formstorage.cpp app/instancemarker.h app/instancemarker_posix.cpp app/registerexchange.cpp
+    app/singleappinstance.cpp app/termination.cpp bench/register/bench_register.cpp device/devicetexts.h
+    device/memorymap.h register/editing.h register/record.cpp register/record.h register/recordstore.h
+    register/text1251.cpp register/text1251.h tests/app/tst_auxwindows.cpp tests/app/tst_mainwindow.cpp
+    tests/app/tst_messagebox.cpp tests/register/tst_dataformat.cpp tests/register/tst_record.cpp
+    tests/register/tst_recordstore.cpp tests/register/tst_tornwrite.cpp tests/shell/guardprobe.cpp
+    tests/shell/tst_formstorage.cpp tests/shell/tst_singleinstance.cpp tests/shell/tst_toolcopies.cpp)
+set(QM407_FORMAT_CHECKED ${QM407_FORMAT_SOURCES})
+list(REMOVE_ITEM QM407_FORMAT_CHECKED ${QM407_FORMAT_PENDING})
+
+add_custom_target(format
+    COMMAND ${QM407_CLANG_FORMAT} -i ${QM407_FORMAT_SOURCES}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} VERBATIM)
+add_custom_target(check
+    COMMAND ${QM407_CLANG_FORMAT} --dry-run --Werror ${QM407_FORMAT_CHECKED}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} VERBATIM)
