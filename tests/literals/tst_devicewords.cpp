@@ -61,7 +61,6 @@ void TestDeviceWords::texts_data()
     row("trinket exists", OpsTexts::trinketExistsQuestion, "Брелок для этого устройства уже установлен, продолжить?");
     row("duplicate code", OpsTexts::duplicateCode, "Брелок с таким кодом уже есть в БД");
     row("not button one", OpsTexts::notButtonOne, "Нажата не кнопка '1' брелка");
-    row("master number", OpsTexts::masterConsoleNumber, "MASTER");
     row("trinket caption", OpsTexts::trinketCaption, "Брелок");
     row("version caption", OpsTexts::versionCaption, "Версия");
 }
