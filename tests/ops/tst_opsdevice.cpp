@@ -146,7 +146,7 @@ void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
     ScriptedHost host;
     host.onPump = [this, &host](int pumps) {
         if (pumps == 3) {
-            sendCancelWait(*m_controller);
+            m_controller->cancelWait();
             host.cancel = true;
         }
     };
@@ -201,7 +201,7 @@ void TestOpsDevice::cancelledTest()
     ScriptedHost host;
     host.onPump = [this, &host](int pumps) {
         if (pumps == 2) {
-            sendCancelWait(*m_controller);
+            m_controller->cancelWait();
             host.cancel = true;
         }
     };
