@@ -90,8 +90,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     connect(SingleAppInstance, &TSingleAppInstance::secondInstance, this, &TFmTavro::SingleAppInstanceSecondInstance);
     try {
         SingleAppInstance->Loaded();
-    } catch (const std::exception& e) {
-        ShowUncaughtError(QString::fromUtf8(e.what()));
+    } catch (const std::exception&) {
+        ShowUncaughtException();
         m_creationFailed = true;
         return;
     }
