@@ -338,12 +338,8 @@ void TFmTavro::lookUpMaster()
 
 void TFmTavro::FormDestroy()
 {
-    if (DataStream.isHeld()) {
-        // A failed final write throws here and skips the backup copy, keeping the old backup.
-        DataStream.shutDown();
-    } else {
-        MTTrinkets.deactivate();
-    }
+    // A failed final write throws here and skips the backup copy, keeping the old backup.
+    DataStream.shutDown();
     Close();
 }
 
