@@ -18,6 +18,9 @@ constexpr int CmdRecomputeCrc = 0x15;
 constexpr int CmdSetupTrinket = 0x16; // plus the slot
 constexpr int EnrolReplyLength = 1;
 constexpr int TestReplyLength = 2;
+// How long the rest of a wait's reply may lag behind its first byte: a few byte times at 9600
+// baud (1.04 ms each) plus the 16 ms a USB adapter may hold a byte before passing it on.
+constexpr int ReplyGapMs = 20;
 
 QByteArray frame(std::initializer_list<int> bytes)
 {
@@ -156,7 +159,7 @@ Controller::JournalEntry Controller::readJournalEntry(int index)
     const QByteArray data
         = exchange(frame({Prefix, CmdReadJournal, index}), 5, DeviceTexts::noAnswer(), DeviceTexts::journalReadError());
     const auto byte = [&data](int k) { return quint32(quint8(data.at(k))); };
-    return {quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)};
+    return {index, quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)};
 }
 
 void Controller::drain()

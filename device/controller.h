@@ -45,8 +45,10 @@ public:
     // Low cell first, as the trinket slots.
     void writeCounter(quint32 minutes);
 
+    // One entry as the controller gave it.
     struct JournalEntry
     {
+        int index = 0;
         quint8 event = 0;
         quint32 minutes = 0;
     };
@@ -56,10 +58,9 @@ public:
     void drain();
 
     // The waits for a button: the controller answers only once one is pressed, so the reply is
-    // polled with pollWaitReply() until it comes or the wait is cancelled. Enrolment into slot
-    // 0, 1 or 2 is answered with one byte; the test with the button byte and the
-    // acknowledgement. The test request is followed by a drain: what the controller says before
-    // a button is pressed is thrown away with the stale input.
+    // polled until it comes or the wait is cancelled. Enrolment into slot 0, 1 or 2 is answered
+    // with one byte, the test with the button byte and the acknowledgement. The test request is
+    // followed by a drain: what the controller says before a press goes with the stale input.
     void startEnrolment(int slot);
     void startTest();
     // Ends a pending wait; the controller answers with one or two bytes.
@@ -77,9 +78,6 @@ public:
 
     // Pause before the checksum reply; tests may shorten nothing: it is fixed at 500 ms.
     static constexpr int CrcPauseMs = 500;
-    // How long the rest of a wait's reply may lag behind its first byte: a few byte times at
-    // 9600 baud (1.04 ms each) plus the 16 ms a USB adapter may hold a byte before passing it on.
-    static constexpr int ReplyGapMs = 20;
 
 private:
     // One exchange: writes the request, reads replyLength bytes in one read and applies the

@@ -1,7 +1,5 @@
 #include "journal.h"
 
-#include "controller.h"
-
 namespace DeviceOps {
 
 QString MinutesToText(quint32 minutes)
@@ -54,8 +52,7 @@ void readJournal(Controller& controller, QStringList& lines, QList<JournalEntry>
         entries->clear();
     const int count = controller.memoryMap().JournalLength - 1;
     for (int i = 0; i < count; ++i) {
-        const Controller::JournalEntry read = controller.readJournalEntry(i);
-        const JournalEntry entry {i, read.event, read.minutes};
+        const JournalEntry entry = controller.readJournalEntry(i);
         lines.append(journalLine(entry.event, entry.minutes));
         if (entries)
             entries->append(entry);
