@@ -11,10 +11,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowUncaughtError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowUncaughtError(QStringLiteral("Unknown error"));
+        ShowUncaughtException();
     }
     return false;
 }

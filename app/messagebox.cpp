@@ -1,5 +1,7 @@
 #include "messagebox.h"
 
+#include "messageerror.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -138,6 +140,19 @@ void ShowUncaughtError(const QString& message)
     MessageBox(WithFullStop(message), ApplicationTitle(), MessageBoxFlags::Uncaught);
 }
 
+void ShowUncaughtException()
+{
+    try {
+        throw;
+    } catch (const MessageError& e) {
+        ShowUncaughtError(e.message());
+    } catch (const std::exception& e) {
+        ShowUncaughtError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowUncaughtError(QStringLiteral("Unknown error"));
+    }
+}
+
 QString ApplicationTitle()
 {
     return ApplicationTitleFor(QCoreApplication::applicationFilePath());
@@ -165,10 +180,8 @@ void RunGuarded(const std::function<void()>& handler)
 {
     try {
         handler();
-    } catch (const std::exception& e) {
-        ShowUncaughtError(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowUncaughtError(QStringLiteral("Unknown error"));
+        ShowUncaughtException();
     }
 }
 

@@ -31,6 +31,9 @@ bool AskConfirmation(const QString& text); // "Предупреждение"; tr
 void ShowResult(const QString& text, const QString& caption); // "Версия" or "Брелок"
 // An error that escaped a handler: full stop rule, captioned with the application title.
 void ShowUncaughtError(const QString& message);
+// Only inside a catch block: shows the exception being handled through ShowUncaughtError, by
+// its own text when it is one of the core's errors.
+void ShowUncaughtException();
 
 // The executable's file name cut at its first full stop, lower case after the first character.
 QString ApplicationTitle();

@@ -90,8 +90,8 @@ TFmTavro::TFmTavro(QWidget* parent)
     connect(SingleAppInstance, &TSingleAppInstance::secondInstance, this, &TFmTavro::SingleAppInstanceSecondInstance);
     try {
         SingleAppInstance->Loaded();
-    } catch (const std::exception& e) {
-        ShowUncaughtError(QString::fromUtf8(e.what()));
+    } catch (const std::exception&) {
+        ShowUncaughtException();
         m_creationFailed = true;
         return;
     }
@@ -339,12 +339,8 @@ void TFmTavro::lookUpMaster()
 
 void TFmTavro::FormDestroy()
 {
-    if (DataStream.isHeld()) {
-        // A failed final write throws here and skips the backup copy, keeping the old backup.
-        DataStream.shutDown();
-    } else {
-        MTTrinkets.deactivate();
-    }
+    // A failed final write throws here and skips the backup copy, keeping the old backup.
+    DataStream.shutDown();
     Close();
 }
 

@@ -98,7 +98,7 @@ int TFmTavro::SetupTrinket(int slot)
 
 void TFmTavro::BtTrinkCancelClick()
 {
-    DeviceOps::sendCancelWait(Device);
+    Device.cancelWait();
     CancelRequested = true;
 }
 
@@ -107,7 +107,7 @@ void TFmTavro::NSetMasterClick()
     if (MasterCode != 0 && !AskConfirmation(OpsTexts::masterExistsQuestion()))
         return;
     // A failed drain is left to the uncaught-error display; the rest reports in an error box.
-    Port.FlushPort();
+    Device.drain();
     try {
         DefineModel();
         const qint32 code = SetupTrinket(0);
@@ -134,7 +134,7 @@ void TFmTavro::BtSetTrinkClick()
         return;
     if (MTTrinkets.asInteger(Field::ID_TRINK) != 0 && !AskConfirmation(OpsTexts::trinketExistsQuestion()))
         return;
-    Port.FlushPort();
+    Device.drain();
     try {
         DefineModel();
         Device.WriteTriple(0, MasterCode);
@@ -189,7 +189,7 @@ void TFmTavro::NSetParamClick()
 void TFmTavro::BtWrParamsClick()
 {
     std::optional<TWaitCursor> busy(std::in_place);
-    Port.FlushPort();
+    Device.drain();
     const int zones = DeviceOps::zonesOf(DefineModel() == Model::QM407M);
     const DeviceOps::ZoneParams params = SFParams->params();
     if (const int zone = DeviceOps::invalidZone(params, zones)) {
@@ -207,7 +207,7 @@ void TFmTavro::BtWrParamsClick()
 void TFmTavro::NJournalClick()
 {
     std::optional<TWaitCursor> busy(std::in_place);
-    Port.FlushPort();
+    Device.drain();
     QStringList lines;
     QList<DeviceOps::JournalEntry> entries;
     bool reading = false;
@@ -235,8 +235,8 @@ void TFmTavro::NJournalClick()
 void TFmTavro::NVersionClick()
 {
     std::optional<TWaitCursor> busy(std::in_place);
-    Port.FlushPort();
-    const DeviceOps::VersionReply reply = DeviceOps::readVersion(Device);
+    Device.drain();
+    const Controller::VersionReply reply = Device.readVersion();
     if (!reply.complete) {
         busy.reset();
         ShowError(DeviceTexts::versionReadError());
@@ -245,7 +245,7 @@ void TFmTavro::NVersionClick()
     DefineModel();
     QString text = DeviceOps::versionText(reply.major, reply.minor);
     if (DeviceOps::reportsRunTime(reply.major, reply.minor))
-        text += DeviceOps::runTimeText(DeviceOps::readRunTime(Device));
+        text += DeviceOps::runTimeText(Device.readCounter());
     busy.reset();
     ShowResult(text, OpsTexts::versionCaption());
 }
@@ -261,7 +261,7 @@ void TFmTavro::EEPROMClick()
 {
     {
         TWaitCursor busy;
-        Port.FlushPort();
+        Device.drain();
         QStringList lines;
         QByteArray cells;
         SFROM->MmROM->clear();

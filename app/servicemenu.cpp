@@ -247,7 +247,7 @@ void TServiceMenu::NCompareImageClick()
     QByteArray present = m_cells;
     {
         TWaitCursor busy;
-        m_window.Port.FlushPort();
+        m_window.Device.drain();
         // The map gives the cells their meaning.
         m_window.DefineModel();
         if (!fromDump) {

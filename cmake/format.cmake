@@ -7,6 +7,7 @@ file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
      ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/app/*.h
      ${PROJECT_SOURCE_DIR}/bench/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.h
      ${PROJECT_SOURCE_DIR}/device/*.cpp ${PROJECT_SOURCE_DIR}/device/*.h
+     ${PROJECT_SOURCE_DIR}/error/*.h
      ${PROJECT_SOURCE_DIR}/fuzz/*.cpp
      ${PROJECT_SOURCE_DIR}/register/*.cpp ${PROJECT_SOURCE_DIR}/register/*.h
      ${PROJECT_SOURCE_DIR}/sim/*.cpp ${PROJECT_SOURCE_DIR}/sim/*.h

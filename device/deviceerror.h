@@ -1,20 +1,10 @@
 #pragma once
 
-#include <QString>
+#include "messageerror.h"
 
-#include <stdexcept>
-
-// The error of every failed controller exchange; it carries only its message text.
-class DeviceError : public std::runtime_error
+// The error of every failed controller exchange.
+class DeviceError final : public MessageError
 {
 public:
-    explicit DeviceError(const QString& message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };

@@ -1,21 +1,10 @@
 #pragma once
 
-#include <QString>
+#include "messageerror.h"
 
-#include <stdexcept>
-
-// An error of the register or its data file; it carries only its message text
-// ("Stream read error", "Invalid stream format", ...).
-class RegisterError : public std::runtime_error
+// An error of the register or its data file ("Stream read error", "Invalid stream format", ...).
+class RegisterError final : public MessageError
 {
 public:
-    explicit RegisterError(const QString& message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using MessageError::MessageError;
 };

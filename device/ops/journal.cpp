@@ -1,9 +1,5 @@
 #include "journal.h"
 
-#include "controller.h"
-#include "devicetexts.h"
-#include "frame.h"
-
 namespace DeviceOps {
 
 QString MinutesToText(quint32 minutes)
@@ -56,10 +52,7 @@ void readJournal(Controller& controller, QStringList& lines, QList<JournalEntry>
         entries->clear();
     const int count = controller.memoryMap().JournalLength - 1;
     for (int i = 0; i < count; ++i) {
-        const QByteArray data
-            = controller.exchange(frame({0x53, 0x11, i}), 5, DeviceTexts::noAnswer(), DeviceTexts::journalReadError());
-        const auto byte = [&data](int k) { return quint32(quint8(data.at(k))); };
-        const JournalEntry entry {i, quint8(byte(0)), byte(3) << 16 | byte(2) << 8 | byte(1)};
+        const JournalEntry entry = controller.readJournalEntry(i);
         lines.append(journalLine(entry.event, entry.minutes));
         if (entries)
             entries->append(entry);

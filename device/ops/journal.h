@@ -1,10 +1,10 @@
 #pragma once
 
+#include "controller.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-class Controller;
 
 namespace DeviceOps {
 
@@ -14,13 +14,7 @@ QString MinutesToText(quint32 minutes);
 // The name of an event by the high four bits of its event byte.
 QString eventName(int code);
 
-// One entry as the controller gave it.
-struct JournalEntry
-{
-    int index = 0;
-    quint8 event = 0;
-    quint32 minutes = 0;
-};
+using JournalEntry = Controller::JournalEntry;
 
 // The event's name, with the low four bits in brackets when not 0: "Взятие (3)".
 QString eventText(quint8 event);

@@ -1,33 +1,9 @@
 #include "service.h"
 
 #include "controller.h"
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "frame.h"
 #include "journal.h"
-#include "seriallink.h"
 
 namespace DeviceOps {
-
-VersionReply readVersion(Controller& controller)
-{
-    SerialLink& link = controller.link();
-    link.write(frame({0x53, 0x10}));
-    const SerialLink::ReadResult r = link.read(3);
-    if (!r.ok) {
-        link.traceError(DeviceTexts::portReadError());
-        throw DeviceError(DeviceTexts::portReadError());
-    }
-    VersionReply reply;
-    reply.complete = r.data.size() == 3 && r.data.at(2) == Ack;
-    if (!reply.complete)
-        link.traceError(DeviceTexts::versionReadError());
-    if (reply.complete) {
-        reply.minor = quint8(r.data.at(0));
-        reply.major = quint8(r.data.at(1));
-    }
-    return reply;
-}
 
 QString versionText(int major, int minor)
 {
@@ -40,15 +16,6 @@ bool reportsRunTime(int major, int minor)
     return minor > 1 || major > 1;
 }
 
-quint32 readRunTime(Controller& controller)
-{
-    const int base = controller.memoryMap().CounterBase;
-    const quint32 high = quint32(controller.ReadByte(base + 2));
-    const quint32 middle = quint32(controller.ReadByte(base + 1));
-    const quint32 low = quint32(controller.ReadByte(base));
-    return high << 16 | middle << 8 | low;
-}
-
 QString runTimeText(quint32 minutes)
 {
     return QStringLiteral("\nУстройство проработало ") + MinutesToText(minutes);
@@ -56,10 +23,7 @@ QString runTimeText(quint32 minutes)
 
 void clearCounter(Controller& controller)
 {
-    const int base = controller.memoryMap().CounterBase;
-    controller.WriteByte(base, 0);
-    controller.WriteByte(base + 1, 0);
-    controller.WriteByte(base + 2, 0);
+    controller.writeCounter(0);
     controller.SetCrc();
 }
 

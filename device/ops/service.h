@@ -8,23 +8,10 @@ class Controller;
 
 namespace DeviceOps {
 
-struct VersionReply
-{
-    bool complete = false; // three bytes ending in 'U'
-    int minor = 0;
-    int major = 0;
-};
-
-// One ReadVersion exchange whose short or unacknowledged reply is reported, not thrown.
-// Throws DeviceError only when the read call fails.
-VersionReply readVersion(Controller& controller);
-
 // "QM407 версии 1.2".
 QString versionText(int major, int minor);
 // Firmware from 1.2 on keeps a run-time counter worth showing.
 bool reportsRunTime(int major, int minor);
-// The counter at CounterBase of the current memory map, read high cell first.
-quint32 readRunTime(Controller& controller);
 // "\nУстройство проработало 1дн 1ч 0мин".
 QString runTimeText(quint32 minutes);
 

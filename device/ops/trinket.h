@@ -26,9 +26,6 @@ public:
 // controller stored, or 0 when the wait was cancelled. Throws DeviceError.
 quint32 SetupTrinket(Controller& controller, int slot, WaitHost& host);
 
-// Frame that ends a pending enrolment or test wait; the controller answers with one or two bytes.
-void sendCancelWait(Controller& controller);
-
 struct TestOutcome
 {
     enum Kind

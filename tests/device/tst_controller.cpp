@@ -78,6 +78,10 @@ private slots:
     void defineModelChoosesTheMap();
     void failedDetectionKeepsTheMap_data();
     void failedDetectionKeepsTheMap();
+    void counterUsesTheMapsCells_data();
+    void counterUsesTheMapsCells();
+    void versionReplyIsReportedNotThrown();
+    void drainTakesStaleInputAndSendsNothing();
 
 private:
     std::unique_ptr<SimulatedController> m_rig;
@@ -142,9 +146,7 @@ void TestController::failedExchangesRaiseTheirMessages_data()
     const Operation writeByte = [](Controller& c) { c.WriteByte(7, 1); };
     const Operation setCrc = [](Controller& c) { c.SetCrc(); };
     const Operation defineModel = [](Controller& c) { c.DefineModel(); };
-    const Operation journalEntry = [](Controller& c) {
-        c.exchange(bytes({0x53, 0x11, 0}), 5, DeviceTexts::noAnswer(), DeviceTexts::journalReadError());
-    };
+    const Operation journalEntry = [](Controller& c) { c.readJournalEntry(0); };
 
     QTest::newRow("ReadByte, no reply") << quint8(0x14) << fault(Fault::NoReply) << readByte << DeviceTexts::noAnswer();
     QTest::newRow("ReadByte, one byte") << quint8(0x14) << fault(Fault::ShortReply, 1) << readByte
@@ -367,6 +369,73 @@ void TestController::failedDetectionKeepsTheMap()
 
     QCOMPARE(errorOf([&] { m_controller->DefineModel(); }), message);
     QCOMPARE(m_controller->memoryMap(), MemoryMap::qm407v11());
+}
+
+void TestController::counterUsesTheMapsCells_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("counterBase");
+    QTest::newRow("QM407 1.0") << 1 << 0 << 65;
+    QTest::newRow("QM407 1.1") << 1 << 1 << 67;
+    QTest::newRow("QM407M 2.0") << 2 << 0 << 89;
+}
+
+void TestController::counterUsesTheMapsCells()
+{
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, counterBase);
+    m_sim->setVersion(major, minor);
+    m_controller->DefineModel();
+    m_sim->setCell(counterBase, 0x56);
+    m_sim->setCell(counterBase + 1, 0x34);
+    m_sim->setCell(counterBase + 2, 0x12);
+    m_sim->clearLog();
+
+    QCOMPARE(m_controller->readCounter(), 0x123456u);
+    m_controller->writeCounter(0);
+    const int c = counterBase;
+    // Read high cell first, written low cell first.
+    QCOMPARE(
+        toolFrames(*m_sim),
+        QList<QByteArray>({bytes({0x53, 0x14, c + 2}), bytes({0x53, 0x14, c + 1}), bytes({0x53, 0x14, c}),
+                           bytes({0x53, 0x13, c, 0}), bytes({0x53, 0x13, c + 1, 0}), bytes({0x53, 0x13, c + 2, 0})}));
+}
+
+void TestController::versionReplyIsReportedNotThrown()
+{
+    m_sim->setVersion(1, 1);
+    m_controller->DefineModel();
+    m_sim->setVersion(3, 10);
+    m_sim->clearLog();
+    Controller::VersionReply reply = m_controller->readVersion();
+    QVERIFY(reply.complete);
+    QCOMPARE(reply.major, 3);
+    QCOMPARE(reply.minor, 10);
+    QCOMPARE(m_sim->received(), bytes({0x53, 0x10}));
+    // Only DefineModel chooses the map.
+    QCOMPARE(m_controller->memoryMap(), MemoryMap::qm407v11());
+
+    m_sim->setFault(0x10, fault(Fault::ShortReply, 2));
+    QCOMPARE(errorOf([&] { reply = m_controller->readVersion(); }), QString());
+    QVERIFY(!reply.complete);
+    m_sim->setFault(0x10, fault(Fault::WrongAck, 0, 'u'));
+    QCOMPARE(errorOf([&] { reply = m_controller->readVersion(); }), QString());
+    QVERIFY(!reply.complete);
+
+    m_link->Close();
+    QCOMPARE(errorOf([&] { m_controller->readVersion(); }), QStringLiteral("Ошибка чтения из COM порта"));
+}
+
+void TestController::drainTakesStaleInputAndSendsNothing()
+{
+    m_sim->inject(bytes({0x42, 'U', 0x00}));
+    QTRY_COMPARE(m_link->pendingBytes(), qint64(3));
+    m_controller->drain();
+    QCOMPARE(m_link->pendingBytes(), qint64(0));
+    QVERIFY(m_sim->received().isEmpty());
+    QCOMPARE(m_controller->ReadByte(0), int(m_sim->cell(0)));
 }
 
 QTEST_GUILESS_MAIN(TestController)

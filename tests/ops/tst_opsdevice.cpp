@@ -145,7 +145,7 @@ void TestOpsDevice::cancelledEnrolmentSendsCancelWait()
     ScriptedHost host;
     host.onPump = [this, &host](int pumps) {
         if (pumps == 3) {
-            sendCancelWait(*m_controller);
+            m_controller->cancelWait();
             host.cancel = true;
         }
     };
@@ -200,7 +200,7 @@ void TestOpsDevice::cancelledTest()
     ScriptedHost host;
     host.onPump = [this, &host](int pumps) {
         if (pumps == 2) {
-            sendCancelWait(*m_controller);
+            m_controller->cancelWait();
             host.cancel = true;
         }
     };
