@@ -24,11 +24,9 @@
 
 #include <optional>
 
-namespace {
-
 // A trinket wait as the main window runs it: the wait window on top, the commands that must
 // not start off, and the window system served between two reads.
-class WindowWaitHost final : public DeviceOps::WaitHost
+class TFmTavro::WindowWaitHost final : public DeviceOps::WaitHost
 {
 public:
     explicit WindowWaitHost(TFmTavro& window)
@@ -69,6 +67,8 @@ private:
     TFmTavro& m_window;
     bool m_shown = false;
 };
+
+namespace {
 
 QByteArray registerText(const QString& text)
 {

@@ -39,8 +39,9 @@ OpsRig::OpsRig(const std::vector<Record>& records)
     // The start-up port is "COM1"; the simulator's end is chosen as an installer types a port.
     m_window->SFPort->CBPort->setCurrentText(sim.slavePath());
     m_window->Close();
+    MessageBoxSeam::clear();
     m_window->Open();
-    m_ready = m_window->Port.isOpen();
+    m_ready = MessageBoxSeam::shown().isEmpty();
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
 }

@@ -25,6 +25,16 @@ using OpsTest::record;
 
 namespace {
 
+// The master record's code as the data file holds it; 0 without a master record.
+qint32 masterCode(const OpsRig& rig)
+{
+    for (const Record& r : AppTest::recordsIn(rig.dataPath())) {
+        if (!r.isNull(Field::ID_RECORD) && r.asInteger(Field::ID_RECORD) == 0)
+            return r.asInteger(Field::ID_TRINK);
+    }
+    return 0;
+}
+
 constexpr qint32 Master = 0x0AB123;
 constexpr qint32 Taken = 0x1B2C33; // the first trinket of console 102
 constexpr qint32 First = 0x3C5A93;
@@ -266,8 +276,8 @@ void TestOpsWindow::userEnrolmentOneTrinket()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    QCOMPARE(w.MasterCode, Master);
-    w.MTTrinkets.setCurrentRow(1);
+    QCOMPARE(masterCode(rig), Master);
+    AppTest::selectRegisterRow(w, 1);
 
     bool duringWait = false;
     rig.pressTrinkets({First}, [&] {
@@ -288,7 +298,7 @@ void TestOpsWindow::userEnrolmentOneTrinket()
     std::vector<Record> expected = sampleRegister();
     expected[1].setInteger(Field::ID_TRINK, First);
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected); // the second trinket is kept in one-trinket mode
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), expected); // the second trinket is kept in one-trinket mode
     QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
@@ -298,7 +308,7 @@ void TestOpsWindow::userEnrolmentTwoTrinkets()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.SFOptions->RGNumTrink->setItemIndex(1);
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     // The first trinket held again for the second slot only starts that wait anew.
     rig.pressTrinkets({First, First, Second});
     click(w.BtSetTrink);
@@ -312,7 +322,7 @@ void TestOpsWindow::userEnrolmentTwoTrinkets()
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
     expected[1].setInteger(Field::ID_TRINK_D, Second);
     expected[1].setText(Field::CODE_D, DeviceOps::TrinketCode(Second).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), expected);
     QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
@@ -338,7 +348,7 @@ void TestOpsWindow::userEnrolmentRefusals()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.SFOptions->RGNumTrink->setItemIndex(trinkets - 1);
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     const QByteArray before = rig.dataBytes();
     rig.pressTrinkets(presses);
     click(w.BtSetTrink);
@@ -348,9 +358,9 @@ void TestOpsWindow::userEnrolmentRefusals()
     QVERIFY(rig.sim.received().startsWith(userEnrolmentStart() + hex("5317")));
     QVERIFY(!rig.sim.received().endsWith(Crc));
     QCOMPARE(rig.sim.crcRequests(), 0);
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_RECORD), currentId);
+    QCOMPARE(AppTest::currentId(w), currentId);
 }
 
 void TestOpsWindow::userEnrolmentAsksFirst()
@@ -360,10 +370,10 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     TFmTavro& w = rig.window();
 
     // The master record and an installation that has a trinket, answered No: nothing happens.
-    w.MTTrinkets.setCurrentRow(0);
+    AppTest::selectRegisterRow(w, 0);
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    w.MTTrinkets.setCurrentRow(2);
+    AppTest::selectRegisterRow(w, 2);
     MessageBoxSeam::pushAnswer(IDNO);
     click(w.BtSetTrink);
     QCOMPARE(lastMessage().text, OpsTexts::trinketExistsQuestion());
@@ -379,8 +389,8 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 1);
     QCOMPARE(rig.sim.received(), userEnrolmentStart() + hex("5317") + readSlot(12) + Crc);
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Taken);
-    QCOMPARE(w.MTTrinkets.asText(Field::CODE), QByteArray("0X?10?1001"));
+    QCOMPARE(AppTest::recordsIn(rig.dataPath())[2].asInteger(Field::ID_TRINK), Taken);
+    QCOMPARE(AppTest::recordsIn(rig.dataPath())[2].asText(Field::CODE), QByteArray("0X?10?1001"));
 }
 
 void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
@@ -388,7 +398,7 @@ void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     bool edited = false;
     // The grid stays live during the wait: another record is opened in the editor and left.
     rig.pressTrinkets({First}, [&] {
@@ -408,7 +418,7 @@ void TestOpsWindow::editingDuringTheWaitKeepsTheEnrolledRecord()
     std::vector<Record> expected = sampleRegister();
     expected[1].setInteger(Field::ID_TRINK, First);
     expected[1].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected);
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), expected);
     QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
@@ -417,7 +427,7 @@ void TestOpsWindow::noDetectionDuringTheWait()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     bool checked = false;
     // "Опции" stays open to the installer, but "Определить" would take the wait's reply.
     rig.pressTrinkets({First}, [&] {
@@ -428,7 +438,7 @@ void TestOpsWindow::noDetectionDuringTheWait()
     click(w.BtSetTrink);
     QVERIFY(checked);
     QVERIFY(w.SFOptions->BtDefModel->isEnabled());
-    QCOMPARE(w.MTTrinkets.at(1).asInteger(Field::ID_TRINK), qint32(First));
+    QCOMPARE(AppTest::recordsIn(rig.dataPath())[1].asInteger(Field::ID_TRINK), qint32(First));
 }
 
 void TestOpsWindow::masterEnrolmentOverExistingMaster()
@@ -443,7 +453,7 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     rig.pressTrinkets({Taken});
     trigger(w.NSetMaster);
     QCOMPARE(MessageBoxSeam::texts(), QStringList({OpsTexts::masterExistsQuestion(), OpsTexts::duplicateCode()}));
-    QCOMPARE(w.MasterCode, Master);
+    QCOMPARE(masterCode(rig), Master);
 
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
@@ -457,11 +467,11 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
              hex("5310"
                  "5316")
                  + readSlot(17) + Crc);
-    QCOMPARE(w.MasterCode, First);
+    QCOMPARE(masterCode(rig), First);
     std::vector<Record> expected = sampleRegister();
     expected[0].setInteger(Field::ID_TRINK, First);
     expected[0].setText(Field::CODE, DeviceOps::TrinketCode(First).toLatin1());
-    QCOMPARE(w.MTTrinkets.rows(), expected); // the address stays
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), expected); // the address stays
     QCOMPARE(rig.dataBytes(), AppTest::registerBytes(expected));
 }
 
@@ -470,8 +480,8 @@ void TestOpsWindow::enrolmentWithoutMaster()
     OpsRig rig({record(1, "101")});
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    QCOMPARE(w.MasterCode, 0);
-    w.MTTrinkets.setCurrentRow(0);
+    QCOMPARE(masterCode(rig), 0);
+    AppTest::selectRegisterRow(w, 0);
     rig.pressTrinkets({First});
     click(w.BtSetTrink);
     // No master recorded: slot 0 is written with zeros.
@@ -483,13 +493,15 @@ void TestOpsWindow::enrolmentWithoutMaster()
     rig.pressTrinkets({Second});
     trigger(w.NSetMaster);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    QCOMPARE(w.MasterCode, Second);
-    QVERIFY(w.MTTrinkets.locate(Field::ID_RECORD, 0));
-    QCOMPARE(w.MTTrinkets.asText(Field::PULT_NUM), QByteArray("MASTER"));
-    QCOMPARE(w.MTTrinkets.asInteger(Field::ID_TRINK), Second);
-    QCOMPARE(w.MTTrinkets.asText(Field::CODE), DeviceOps::TrinketCode(Second).toLatin1());
-    QCOMPARE(w.MTTrinkets.count(), 2);
-    QCOMPARE(rig.dataBytes(), AppTest::registerBytes(w.MTTrinkets.rows()));
+    QCOMPARE(masterCode(rig), Second);
+    const std::vector<Record> saved = AppTest::recordsIn(rig.dataPath());
+    QCOMPARE(saved.size(), size_t(2));
+    const Record& masterRecord = saved[0].asInteger(Field::ID_RECORD) == 0 ? saved[0] : saved[1];
+    QCOMPARE(masterRecord.asInteger(Field::ID_RECORD), 0);
+    QCOMPARE(masterRecord.asText(Field::PULT_NUM), QByteArray("MASTER"));
+    QCOMPARE(masterRecord.asInteger(Field::ID_TRINK), Second);
+    QCOMPARE(masterRecord.asText(Field::CODE), DeviceOps::TrinketCode(Second).toLatin1());
+    QCOMPARE(AppTest::recordCount(w), 2);
     QCOMPARE(rig.sim.crcRequests(), 2);
 }
 
@@ -513,7 +525,7 @@ void TestOpsWindow::enrolmentErrorsInABox()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     const QByteArray before = rig.dataBytes();
     if (fault == 0x16) {
         rig.sim.setEnrolReply('X');
@@ -533,9 +545,9 @@ void TestOpsWindow::enrolmentErrorsInABox()
         click(w.BtSetTrink);
         verifyError(message);
     }
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
-    QCOMPARE(w.MasterCode, Master);
+    QCOMPARE(masterCode(rig), Master);
     QCOMPARE(rig.sim.crcRequests(), 0);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
@@ -546,7 +558,7 @@ void TestOpsWindow::cancelledEnrolment()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     const QByteArray before = rig.dataBytes();
     bool cancelled = false;
     QTimer canceller;
@@ -571,7 +583,7 @@ void TestOpsWindow::cancelledEnrolment()
                            "0000"));
     QVERIFY(!rig.sim.isWaiting());
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), sampleRegister());
     QCOMPARE(rig.dataBytes(), before);
     QVERIFY(!w.SFSetupTrink->isVisible());
     QVERIFY(w.ActSetTrinket->isEnabled());
@@ -583,7 +595,7 @@ void TestOpsWindow::closingEndsTheWait()
     OpsRig rig(sampleRegister());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     QTimer closer;
     closer.setInterval(20);
     connect(&closer, &QTimer::timeout, this, [&] {
@@ -597,7 +609,7 @@ void TestOpsWindow::closingEndsTheWait()
              userEnrolmentStart()
                  + hex("5317"
                        "0000"));
-    QCOMPARE(w.MTTrinkets.rows(), sampleRegister());
+    QCOMPARE(AppTest::recordsIn(rig.dataPath()), sampleRegister());
     QVERIFY(!w.SFSetupTrink->isVisible());
 }
 
@@ -829,7 +841,7 @@ void TestOpsWindow::closedPort()
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
     w.Close();
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     const QByteArray before = rig.dataBytes();
     const QString portError = DeviceTexts::portReadError();
 
