@@ -201,9 +201,6 @@ void TGridTrinket::onCurrentRowChanged(const QModelIndex& current)
 
 void TGridTrinket::followStore(int row)
 {
-    // A load moves through every record; the reset at its end brings the grid up to date.
-    if (m_model->isBulk())
-        return;
     m_following = true;
     const int shown = row >= 0 && row < m_model->rowCount() ? displayRow(row) : -1;
     if (shown >= 0) {
@@ -252,7 +249,7 @@ void TGridTrinket::scheduleKeepCurrentShown()
 void TGridTrinket::keepCurrentShown(bool searchChanged)
 {
     m_keepScheduled = false;
-    if (!m_store.isActive() || m_store.isEditing() || m_model->isBulk())
+    if (!m_store.isActive() || m_store.isEditing())
         return;
     // Anything that moved the register since it was put at its end clears the end flag.
     if (m_parked && !m_store.eof())

@@ -25,23 +25,6 @@
 
 namespace {
 
-// While a load fills the register the grid waits for one reset instead of a signal per record.
-class BulkLoad final
-{
-public:
-    explicit BulkLoad(TRegisterModel* model)
-        : m_model(model)
-    {
-        m_model->beginBulk();
-    }
-    ~BulkLoad() { m_model->endBulk(); }
-    BulkLoad(const BulkLoad&) = delete;
-    BulkLoad& operator=(const BulkLoad&) = delete;
-
-private:
-    TRegisterModel* m_model;
-};
-
 QAction* namedAction(QObject* parent, const QString& name, const QString& text)
 {
     auto* action = new QAction(text, parent);
@@ -73,9 +56,9 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFMakeFile = new TSFMakeFile(this);
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
-    new TRegisterSearch(GridTrinket, centralWidget(), this);
-    new TRegisterExchange(this);
-    ServiceMenu = new TServiceMenu(*this);
+    m_search = new TRegisterSearch(GridTrinket, centralWidget(), this);
+    new TRegisterExchange(this, MTTrinkets, DataStream);
+    ServiceMenu = new TServiceMenu(*this, Port, Device, MTTrinkets, DataStream);
 
     // The fixed size is known only once the layout has run; centre that, not the default size.
     layout()->activate();
@@ -86,6 +69,7 @@ TFmTavro::TFmTavro(QWidget* parent)
 
     FormStorage = new TFormStorage(this);
     SingleAppInstance = new TSingleAppInstance(this);
+    SingleAppInstance->setObjectName(QStringLiteral("SingleAppInstance"));
     SingleAppInstance->SetMarker(QStringLiteral("{DE93EB52-9B04-4347-BDA5-B46D457C1F86}"));
     connect(SingleAppInstance, &TSingleAppInstance::secondInstance, this, &TFmTavro::SingleAppInstanceSecondInstance);
     try {
@@ -109,6 +93,13 @@ TFmTavro::~TFmTavro()
     if (FormStorage)
         FormStorage->formDestroying();
     RunGuarded([this] { FormDestroy(); });
+    // What refers to the register ends before it does.
+    delete m_search;
+    delete GridTrinket;
+    delete GridModel;
+    m_search = nullptr;
+    GridTrinket = nullptr;
+    GridModel = nullptr;
 }
 
 void TFmTavro::buildActions()
@@ -306,17 +297,9 @@ void TFmTavro::SaveData()
     DataStream.SaveData();
 }
 
-void TFmTavro::loadRegister(int* result)
-{
-    BulkLoad bulk(GridModel);
-    *result = DataStream.LoadData();
-}
-
 void TFmTavro::FormCreate()
 {
-    int loaded = 0;
-    loadRegister(&loaded);
-    if (loaded != 0) {
+    if (DataStream.LoadData() != 0) {
         SFMakeFile->BtRestore->setEnabled(DataStream.backupExists());
         SFMakeFile->ShowModal();
     }
@@ -347,12 +330,7 @@ void TFmTavro::FormDestroy()
 void TFmTavro::BtRestoreClick()
 {
     QString message;
-    bool restored = false;
-    {
-        BulkLoad bulk(GridModel);
-        restored = DataStream.restoreFromBackup(&message);
-    }
-    if (!restored) {
+    if (!DataStream.restoreFromBackup(&message)) {
         ShowError(message);
         QuitRequest::request();
     }
@@ -361,12 +339,7 @@ void TFmTavro::BtRestoreClick()
 void TFmTavro::BtNewClick()
 {
     QString message;
-    bool created = false;
-    {
-        BulkLoad bulk(GridModel);
-        created = DataStream.createAnew(&message);
-    }
-    if (!created) {
+    if (!DataStream.createAnew(&message)) {
         ShowError(message);
         QuitRequest::request();
     }

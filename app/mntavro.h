@@ -14,12 +14,14 @@ class QPushButton;
 class TFormStorage;
 class TGridTrinket;
 class TRegisterModel;
+class TRegisterSearch;
 class TServiceMenu;
 class TSingleAppInstance;
 
 // The main window: owns the register, the data file, the serial port and the auxiliary
 // windows, and routes every command to its handler. The handlers call into device/ and
-// register/; the device handlers live in mntavro_device.cpp.
+// register/; the device handlers live in mntavro_device.cpp. Its controls and windows are its
+// described interface; the register, the link and the values shared by handlers are its own.
 class TFmTavro final : public QMainWindow
 {
     Q_OBJECT
@@ -31,18 +33,6 @@ public:
     // An error while the window was built (outside FormCreate) was shown: main() must end
     // with exit code 0 without running the message loop.
     bool CreationFailed() const { return m_creationFailed; }
-
-    // Register, data file and device; public so the device handlers and the tests reach them.
-    RecordStore MTTrinkets;
-    DataFile DataStream {MTTrinkets};
-    SerialLink Port;
-    Controller Device {Port};
-
-    // Private values shared between the handlers (MaxRecordId lives in DataStream).
-    qint32& MaxRecordId() { return DataStream.MaxRecordId; }
-    qint32 EditedRecordId = 0;
-    qint32 MasterCode = 0;
-    bool CancelRequested = false;
 
     // Controls of the main window.
     TGridTrinket* GridTrinket;
@@ -82,10 +72,6 @@ public:
     TSFSetupTrink* SFSetupTrink;
     TSFMakeFile* SFMakeFile;
     TSFTrinketDefine* SFTrinketDefine;
-
-    TFormStorage* FormStorage = nullptr;
-    TSingleAppInstance* SingleAppInstance = nullptr;
-    TServiceMenu* ServiceMenu = nullptr; // the commands of "Сервис"
 
     // Serial port: opens the port named by CBPort, reporting a failure in an error box.
     void Open();
@@ -139,10 +125,27 @@ private:
     void buildMenus();
     void buildActions();
     void bindWindows();
-    void loadRegister(int* result);
     void lookUpMaster();
     template <class Handler> void route(QAction* action, Handler handler);
     template <class Handler> void route(QPushButton* button, Handler handler);
+
+    // Register, data file and device. The grid and its model refer to the register: being
+    // children, they would outlive these members, so the destructor deletes them first.
+    RecordStore MTTrinkets;
+    DataFile DataStream {MTTrinkets};
+    SerialLink Port;
+    Controller Device {Port};
+
+    // Values shared between the handlers (MaxRecordId lives in DataStream).
+    qint32& MaxRecordId() { return DataStream.MaxRecordId; }
+    qint32 EditedRecordId = 0;
+    qint32 MasterCode = 0;
+    bool CancelRequested = false;
+
+    TFormStorage* FormStorage = nullptr;
+    TSingleAppInstance* SingleAppInstance = nullptr;
+    TServiceMenu* ServiceMenu = nullptr; // the commands of "Сервис"
+    TRegisterSearch* m_search = nullptr;
 
     bool m_creationFailed = false;
 };

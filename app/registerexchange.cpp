@@ -6,7 +6,6 @@
 #include "messagebox.h"
 #include "mntavro.h"
 #include "registercsv.h"
-#include "registermodel.h"
 #include "waitcursor.h"
 
 #include <QAction>
@@ -25,28 +24,13 @@ QString csvFilter()
     return QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)");
 }
 
-// The grid takes the added rows in one reset.
-class BulkAdd final
-{
-public:
-    explicit BulkAdd(TRegisterModel* model)
-        : m_model(model)
-    {
-        m_model->beginBulk();
-    }
-    ~BulkAdd() { m_model->endBulk(); }
-    BulkAdd(const BulkAdd&) = delete;
-    BulkAdd& operator=(const BulkAdd&) = delete;
-
-private:
-    TRegisterModel* m_model;
-};
-
 } // namespace
 
-TRegisterExchange::TRegisterExchange(TFmTavro* window)
+TRegisterExchange::TRegisterExchange(TFmTavro* window, RecordStore& store, DataFile& data)
     : QObject(window)
     , m_window(window)
+    , m_store(store)
+    , m_data(data)
 {
     setObjectName(QStringLiteral("RegisterExchange"));
     NExportCsv = window->NService->addAction(QStringLiteral("Экспорт реестра в CSV..."));
@@ -81,7 +65,7 @@ void TRegisterExchange::NExportCsvClick()
     bool written = false;
     {
         TWaitCursor wait;
-        written = RegisterCsv::write(m_window->MTTrinkets, file) && file.commit();
+        written = RegisterCsv::write(m_store, file) && file.commit();
     }
     if (!written)
         ShowError(QStringLiteral("Ошибка записи файла %1: %2").arg(name, file.errorString()));
@@ -89,7 +73,7 @@ void TRegisterExchange::NExportCsvClick()
 
 void TRegisterExchange::NImportCsvClick()
 {
-    RecordStore& store = m_window->MTTrinkets;
+    RecordStore& store = m_store;
     if (!store.isActive())
         store.first(); // the store's own error names the closed register
     const QString path = FileDialog::openFileName(m_window, QStringLiteral("Импорт из CSV"), QString(), csvFilter());
@@ -108,9 +92,6 @@ void TRegisterExchange::NImportCsvClick()
     preview->setPlan(plan);
     if (preview->ShowModal() != TAuxWindow::mrOk || plan.accepted() == 0)
         return;
-    {
-        BulkAdd bulk(m_window->GridModel);
-        RegisterCsv::apply(store, m_window->MaxRecordId(), plan);
-    }
+    RegisterCsv::apply(store, m_data.MaxRecordId, plan);
     m_window->SaveData();
 }

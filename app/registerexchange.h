@@ -2,7 +2,9 @@
 
 #include <QObject>
 
+class DataFile;
 class QAction;
+class RecordStore;
 class TFmTavro;
 
 // The register to and from spreadsheet files: two items of the "Сервис" menu. Import changes
@@ -12,7 +14,7 @@ class TRegisterExchange final : public QObject
     Q_OBJECT
 
 public:
-    explicit TRegisterExchange(TFmTavro* window);
+    TRegisterExchange(TFmTavro* window, RecordStore& store, DataFile& data);
 
     QAction* NExportCsv; // "Экспорт реестра в CSV..."
     QAction* NImportCsv; // "Импорт из CSV..."
@@ -25,4 +27,6 @@ protected:
 
 private:
     TFmTavro* m_window;
+    RecordStore& m_store;
+    DataFile& m_data;
 };

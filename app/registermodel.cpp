@@ -9,15 +9,11 @@ TRegisterModel::TRegisterModel(RecordStore& store, QObject* parent)
     : QAbstractTableModel(parent)
     , m_store(store)
 {
-    connect(&store, &RecordStore::aboutToReset, this, [this] {
-        if (!m_bulk)
-            beginResetModel();
-    });
+    // A load reaches the model as one reset: the store batches it.
+    connect(&store, &RecordStore::aboutToReset, this, &TRegisterModel::beginResetModel);
     connect(&store, &RecordStore::resetDone, this, [this] {
-        if (!m_bulk) {
-            rebuild();
-            endResetModel();
-        }
+        rebuild();
+        endResetModel();
     });
     connect(&store, &RecordStore::rowInserted, this, &TRegisterModel::onRowInserted);
     connect(&store, &RecordStore::rowAboutToBeRemoved, this, &TRegisterModel::onRowAboutToBeRemoved);
@@ -73,23 +69,6 @@ QVariant TRegisterModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags TRegisterModel::flags(const QModelIndex& index) const
 {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
-}
-
-void TRegisterModel::beginBulk()
-{
-    if (m_bulk)
-        return;
-    beginResetModel();
-    m_bulk = true;
-}
-
-void TRegisterModel::endBulk()
-{
-    if (!m_bulk)
-        return;
-    m_bulk = false;
-    rebuild();
-    endResetModel();
 }
 
 bool TRegisterModel::lessThan(int column, int leftRow, int rightRow) const
@@ -158,8 +137,6 @@ void TRegisterModel::rebuild()
 
 void TRegisterModel::onRowInserted(int row)
 {
-    if (m_bulk)
-        return;
     beginInsertRows(QModelIndex(), row, row);
     m_rows.insert(m_rows.begin() + row, decode(m_store.at(row)));
     endInsertRows();
@@ -167,8 +144,6 @@ void TRegisterModel::onRowInserted(int row)
 
 void TRegisterModel::onRowAboutToBeRemoved(int row)
 {
-    if (m_bulk)
-        return;
     beginRemoveRows(QModelIndex(), row, row);
     m_rows.erase(m_rows.begin() + row);
     m_removing = true;
@@ -176,7 +151,7 @@ void TRegisterModel::onRowAboutToBeRemoved(int row)
 
 void TRegisterModel::onRowRemoved(int)
 {
-    if (m_bulk || !m_removing)
+    if (!m_removing)
         return;
     m_removing = false;
     endRemoveRows();
@@ -184,7 +159,7 @@ void TRegisterModel::onRowRemoved(int)
 
 void TRegisterModel::onRowChanged(int row)
 {
-    if (m_bulk || row < 0 || row >= int(m_rows.size()))
+    if (row < 0 || row >= int(m_rows.size()))
         return;
     m_rows[size_t(row)] = decode(m_store.at(row));
     emit dataChanged(index(row, 0), index(row, FieldCount - 1));

@@ -24,11 +24,6 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // A load fills the store record by record: follow it with one reset instead.
-    void beginBulk();
-    void endBulk();
-    bool isBulk() const { return m_bulk; }
-
     bool lessThan(int column, int leftRow, int rightRow) const;
     // Whether the console number, the address or a trinket code as shown contains the text,
     // ignoring case.
@@ -55,7 +50,6 @@ private:
 
     RecordStore& m_store;
     std::vector<Row> m_rows;
-    bool m_bulk = false;
     bool m_removing = false;
 };
 

@@ -58,9 +58,14 @@ TSFCompare::TSFCompare(QWidget* mainWindow)
     layout->addWidget(MmCompare);
 }
 
-TServiceMenu::TServiceMenu(TFmTavro& window)
+TServiceMenu::TServiceMenu(TFmTavro& window, SerialLink& port, Controller& device, const RecordStore& store,
+                           const DataFile& data)
     : QObject(&window)
     , m_window(window)
+    , m_port(port)
+    , m_device(device)
+    , m_store(store)
+    , m_data(data)
 {
     setObjectName(QStringLiteral("ServiceMenu"));
     QMenu* menu = window.NService;
@@ -128,7 +133,7 @@ void TServiceMenu::applyTrace()
     std::unique_ptr<SerialTrace> next;
     if (NSerialTrace->isChecked() || lcSerial().isDebugEnabled())
         next = std::make_unique<SerialTrace>(NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString());
-    m_window.Port.setTrace(next.get());
+    m_port.setTrace(next.get());
     m_trace = std::move(next);
 }
 
@@ -157,7 +162,7 @@ void TServiceMenu::setDeviceCommandsEnabled(bool enable)
 
 QString TServiceMenu::consoleNumber() const
 {
-    const RecordStore& store = m_window.MTTrinkets;
+    const RecordStore& store = m_store;
     if (!store.isActive() || store.currentRow() < 0 || store.eof())
         return QString();
     return Text1251::toUnicode(store.asText(Field::PULT_NUM));
@@ -165,8 +170,7 @@ QString TServiceMenu::consoleNumber() const
 
 QString TServiceMenu::installationFolder() const
 {
-    const QString folder
-        = KeptFiles::installationFolder(QFileInfo(m_window.DataStream.dataPath()).absolutePath(), consoleNumber());
+    const QString folder = KeptFiles::installationFolder(QFileInfo(m_data.dataPath()).absolutePath(), consoleNumber());
     QDir().mkpath(folder);
     return folder;
 }
@@ -247,17 +251,17 @@ void TServiceMenu::NCompareImageClick()
     QByteArray present = m_cells;
     {
         TWaitCursor busy;
-        m_window.Device.drain();
+        m_device.drain();
         // The map gives the cells their meaning.
         m_window.DefineModel();
         if (!fromDump) {
             QStringList lines;
-            DeviceOps::dumpMemory(m_window.Device, lines, &present);
+            DeviceOps::dumpMemory(m_device, lines, &present);
         }
     }
     const QList<DeviceOps::CellDifference> differences = DeviceOps::compareImages(sample, present);
     SFCompare->MmCompare->setPlainText(
-        DeviceOps::comparisonText(differences, m_window.Device.memoryMap(), QFileInfo(path).fileName()));
+        DeviceOps::comparisonText(differences, m_device.memoryMap(), QFileInfo(path).fileName()));
     SFCompare->ShowModal();
 }
 
@@ -265,11 +269,11 @@ void TServiceMenu::checkParamWrite(const DeviceOps::ZoneParams& params, int zone
 {
     if (!NCheckParamWrite->isChecked())
         return;
-    const MemoryMap map = m_window.Device.memoryMap();
+    const MemoryMap map = m_device.memoryMap();
     QList<DeviceOps::CellDifference> differences;
     {
         TWaitCursor busy;
-        differences = DeviceOps::readBack(m_window.Device, DeviceOps::zoneParamCells(map, params, zones));
+        differences = DeviceOps::readBack(m_device, DeviceOps::zoneParamCells(map, params, zones));
     }
     if (!differences.isEmpty())
         ShowError(DeviceOps::readBackReport(differences, map));

@@ -11,9 +11,13 @@
 
 #include <memory>
 
+class Controller;
+class DataFile;
 class QAction;
 class QMenu;
 class QPlainTextEdit;
+class RecordStore;
+class SerialLink;
 class SerialTrace;
 class TFmTavro;
 
@@ -34,7 +38,8 @@ class TServiceMenu final : public QObject
     Q_OBJECT
 
 public:
-    explicit TServiceMenu(TFmTavro& window);
+    TServiceMenu(TFmTavro& window, SerialLink& port, Controller& device, const RecordStore& store,
+                 const DataFile& data);
     ~TServiceMenu() override;
 
     QAction* NSaveJournalText;
@@ -74,6 +79,10 @@ private:
     void storeOption(const QString& name, bool on);
 
     TFmTavro& m_window;
+    SerialLink& m_port;
+    Controller& m_device;
+    const RecordStore& m_store;
+    const DataFile& m_data;
     QList<DeviceOps::JournalEntry> m_entries;
     QStringList m_journalLines;
     QByteArray m_cells;

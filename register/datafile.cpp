@@ -88,6 +88,7 @@ DataFile::DataFile(RecordStore& store, const QString& dataPath, const QString& b
 
 int DataFile::LoadData()
 {
+    RecordStore::Batch batch(m_store);
     m_store.deactivate();
     // Our own earlier hold would lock us out of the file we are about to open again.
     m_file.release();
@@ -174,6 +175,7 @@ bool DataFile::backupExists() const
 
 bool DataFile::restoreFromBackup(QString* message)
 {
+    RecordStore::Batch batch(m_store);
     m_file.release();
     bool ok = false;
     try {
@@ -212,6 +214,7 @@ bool DataFile::restoreFromBackup(QString* message)
 
 bool DataFile::createAnew(QString* message)
 {
+    RecordStore::Batch batch(m_store);
     m_file.release();
     bool ok = false;
     try {

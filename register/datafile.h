@@ -23,7 +23,8 @@ public:
     QString journalPath() const { return m_dataPath + QStringLiteral(".journal"); }
 
     // 0 loaded and held; 1 no file obtained; 2 an error while opening, reading or scanning.
-    // A save that an earlier run left unfinished is finished first.
+    // A save that an earlier run left unfinished is finished first. The register's observers
+    // hear the load, as the two repairs, as one reset.
     int LoadData();
     // Rewrites the held file from the register; nothing when no file is held or the register
     // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves

@@ -42,36 +42,36 @@ void RecordStore::moveTo(int row, bool bof, bool eof, bool notify)
     m_bof = bof;
     m_eof = eof;
     if (moved)
-        emit currentChanged(m_current);
+        tell(&RecordStore::currentChanged, m_current);
 }
 
 void RecordStore::activate()
 {
     if (m_active)
         return;
-    emit aboutToReset();
+    tell(&RecordStore::aboutToReset);
     m_active = true;
     m_rows.clear();
     m_current = -1;
     m_bof = m_eof = true;
     m_state = State::Browse;
-    emit resetDone();
+    tell(&RecordStore::resetDone);
 }
 
 void RecordStore::deactivate()
 {
     if (!m_active)
         return;
-    emit aboutToReset();
+    tell(&RecordStore::aboutToReset);
     m_active = false;
     std::vector<Record>().swap(m_rows);
     const bool hadCurrent = m_current >= 0;
     m_current = -1;
     m_bof = m_eof = true;
     m_state = State::Browse;
-    emit resetDone();
+    tell(&RecordStore::resetDone);
     if (hadCurrent)
-        emit currentChanged(-1);
+        tell(&RecordStore::currentChanged, -1);
 }
 
 void RecordStore::first()
@@ -173,16 +173,16 @@ void RecordStore::post()
     m_state = State::Browse;
     if (state == State::Insert) {
         const int row = m_insertRow;
-        emit rowAboutToBeInserted(row);
+        tell(&RecordStore::rowAboutToBeInserted, row);
         m_rows.insert(m_rows.begin() + row, std::move(m_pending));
         m_pending = Record();
-        emit rowInserted(row);
+        tell(&RecordStore::rowInserted, row);
         // The row that was current has moved down by one, so the view must hear of it.
         moveTo(row, false, false, true);
     } else if (state == State::Edit) {
         m_rows[size_t(m_current)] = std::move(m_pending);
         m_pending = Record();
-        emit rowChanged(m_current);
+        tell(&RecordStore::rowChanged, m_current);
         m_bof = m_eof = false;
     }
 }
@@ -204,13 +204,13 @@ void RecordStore::remove()
     if (m_current < 0)
         return;
     const int row = m_current;
-    emit rowAboutToBeRemoved(row);
+    tell(&RecordStore::rowAboutToBeRemoved, row);
     m_rows.erase(m_rows.begin() + row);
     // The current record is valid again before anyone hears of the removal.
     m_current = m_rows.empty() ? -1 : qMin(row, count() - 1);
     m_bof = m_eof = m_rows.empty();
-    emit rowRemoved(row);
-    emit currentChanged(m_current);
+    tell(&RecordStore::rowRemoved, row);
+    tell(&RecordStore::currentChanged, m_current);
 }
 
 Record* RecordStore::target()
@@ -257,14 +257,32 @@ void RecordStore::setText(Field f, const QByteArray& value)
     m_pending.setText(f, value);
 }
 
+RecordStore::Batch::Batch(RecordStore& store)
+    : m_store(store)
+{
+    if (m_store.m_batchDepth++ == 0) {
+        emit m_store.aboutToReset();
+        m_store.m_currentBeforeBatch = m_store.m_current;
+    }
+}
+
+RecordStore::Batch::~Batch()
+{
+    if (--m_store.m_batchDepth != 0)
+        return;
+    emit m_store.resetDone();
+    if (m_store.m_current != m_store.m_currentBeforeBatch)
+        emit m_store.currentChanged(m_store.m_current);
+}
+
 void RecordStore::append(const Record& record)
 {
     requireActive();
     browseMode();
     const int row = count();
-    emit rowAboutToBeInserted(row);
+    tell(&RecordStore::rowAboutToBeInserted, row);
     m_rows.push_back(record);
-    emit rowInserted(row);
+    tell(&RecordStore::rowInserted, row);
     if (m_current < 0)
         moveTo(0, true, false);
 }

@@ -53,6 +53,21 @@ public:
     // Used by the data file reader: appends a completed record at the end of the row order.
     void append(const Record& record);
 
+    // Many changes heard as one reset: a Batch's start emits aboutToReset, the store is silent
+    // while it lives, and its end emits resetDone, then currentChanged if the current row moved.
+    // A load of many records costs an observer one rebuild, and no observer needs a bulk mode.
+    class Batch final
+    {
+    public:
+        explicit Batch(RecordStore& store);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        RecordStore& m_store;
+    };
+
 signals:
     void aboutToReset();
     void resetDone();
@@ -76,6 +91,12 @@ private:
     void moveTo(int row, bool bof, bool eof, bool notify = false);
     Record* target();
     const Record* target() const;
+    // Emits the signal unless a batch is running.
+    template <class... Args, class... Values> void tell(void (RecordStore::*signal)(Args...), Values... values)
+    {
+        if (m_batchDepth == 0)
+            (this->*signal)(values...);
+    }
 
     bool m_active = true;
     std::vector<Record> m_rows;
@@ -85,4 +106,6 @@ private:
     State m_state = State::Browse;
     Record m_pending;
     int m_insertRow = 0;
+    int m_batchDepth = 0;
+    int m_currentBeforeBatch = -1;
 };

@@ -356,6 +356,7 @@ ImportPlan plan(const QString& path, const RecordStore& store, const CodeText& c
 
 void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan)
 {
+    RecordStore::Batch batch(store);
     for (const ImportRow& row : plan.rows) {
         if (!row.refusal.isEmpty())
             continue;

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -50,12 +51,16 @@ int main(int argc, char* argv[])
         data.LoadData();
         data.release();
     });
-    const double windowLoad = bestOf(3, [] {
-        TFmTavro window;
-        window.show();
-        window.grab(); // first paint
-        window.DataStream.release(); // nothing to write back
-    });
+    double windowLoad = 1e100;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        auto window = std::make_unique<TFmTavro>();
+        window->show();
+        window->grab(); // first paint
+        windowLoad = std::min(windowLoad, timer.nsecsElapsed() / 1e6);
+        // Its end writes the register back: not part of the load.
+    }
 
     TFmTavro window;
     window.show();
@@ -66,15 +71,15 @@ int main(int argc, char* argv[])
         grid->sortByColumn(int(Field::PULT_NUM), Qt::AscendingOrder);
         grid->grab();
     });
-    const double plainSort = bestOf(3, [&window] {
+    const std::vector<Record> records = registerRecords();
+    const double plainSort = bestOf(3, [&records] {
         std::vector<QString> keys;
-        keys.reserve(size_t(window.MTTrinkets.count()));
-        for (const Record& r : window.MTTrinkets.rows())
+        keys.reserve(records.size());
+        for (const Record& r : records)
             keys.push_back(Text1251::toUnicode(r.asText(Field::PULT_NUM)));
         std::stable_sort(keys.begin(), keys.end(),
                          [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     });
-    window.DataStream.release();
 
     std::printf("records: %d\n", count);
     std::printf("load, plain register:            %8.1f ms\n", plainLoad);

@@ -59,7 +59,7 @@ int main(int argc, char* argv[])
     // The same strings as the grid searches them (case-folded, one per record), scanned plainly.
     std::vector<QString> strings;
     const QChar separator(0xFFFF);
-    for (const Record& r : window.MTTrinkets.rows()) {
+    for (const Record& r : registerRecords()) {
         QString s;
         for (const Field f : {Field::PULT_NUM, Field::ADDRESS, Field::CODE, Field::CODE_D})
             s += Text1251::toUnicode(r.asText(f)).toCaseFolded() + separator;
@@ -82,7 +82,6 @@ int main(int argc, char* argv[])
         plainWorst = std::max(plainWorst, ms);
         plainTotal += ms;
     }
-    window.DataStream.release();
 
     const double n = double(steps.size());
     std::printf("records: %d, keystrokes: %d (%lld rows found in all)\n", count, int(steps.size()), (long long)found);

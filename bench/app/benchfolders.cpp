@@ -39,3 +39,12 @@ bool BenchFolders::writeRegister(int count)
     QFile file(QStringLiteral("Trinket.dat"));
     return file.open(QIODevice::WriteOnly) && file.write(largeRegister(count)) > 0 && file.flush();
 }
+
+std::vector<Record> registerRecords()
+{
+    QFile file(QStringLiteral("Trinket.dat"));
+    RecordStore store;
+    if (file.open(QIODevice::ReadOnly))
+        DataFormat::read(store, file.readAll());
+    return store.rows();
+}

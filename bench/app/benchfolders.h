@@ -1,7 +1,11 @@
 #pragma once
 
+#include "record.h"
+
 #include <QByteArray>
 #include <QTemporaryDir>
+
+#include <vector>
 
 // The folders of a benchmark that runs the real main window: the tool's settings and
 // single-instance marker in a private folder, never the user's, and a work folder made current
@@ -21,3 +25,7 @@ private:
 };
 
 QByteArray largeRegister(int count);
+
+// The records of the register written, read from the data file as the tool reads them, for the
+// plain work the window's figures are set against.
+std::vector<Record> registerRecords();

@@ -8,9 +8,12 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+
+#include <algorithm>
 
 class TestMainWindow : public QObject
 {
@@ -275,23 +278,23 @@ private slots:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(5) + 5, header->height() / 2));
         QCOMPARE(column(5), (QStringList {QStringLiteral("C"), QStringLiteral("B"), QStringLiteral("A")}));
-        std::vector<qint32> order;
-        for (const Record& r : m_window->MTTrinkets.rows())
-            order.push_back(r.asInteger(Field::ID_RECORD));
-        QCOMPARE(order, (std::vector<qint32> {5, 1, 3}));
+        QCOMPARE(AppTest::registerIds(*m_window), (std::vector<qint32> {5, 1, 3}));
 
-        // Selecting a sorted row makes exactly that record current.
+        // Selecting a sorted row makes exactly that record current: the edit opens it.
         const QModelIndex first = m_window->GridTrinket->model()->index(0, 5);
         QTest::mouseClick(m_window->GridTrinket->viewport(), Qt::LeftButton, {},
                           m_window->GridTrinket->visualRect(first).center());
-        QCOMPARE(m_window->MTTrinkets.asText(Field::PULT_NUM), QByteArray("C"));
-        QVERIFY(!m_window->MTTrinkets.bof());
-        QVERIFY(!m_window->MTTrinkets.eof());
+        QCOMPARE(AppTest::currentText(*m_window, Field::PULT_NUM), QStringLiteral("C"));
 
         // An edited record moves to its sorted place; the selection stays on it.
-        m_window->MTTrinkets.edit();
-        m_window->MTTrinkets.setText(Field::PULT_NUM, "0");
-        m_window->MTTrinkets.post();
+        AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* window) {
+            auto* edit = static_cast<TSFEditItem*>(window);
+            QCOMPARE(edit->EdPNum->text(), QStringLiteral("C"));
+            edit->EdPNum->setText(QStringLiteral("0"));
+            QTest::mouseClick(edit->BtOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
+        QVERIFY(!AppTest::pendingModalActions());
         QCOMPARE(column(5).last(), QStringLiteral("0"));
         const QModelIndex current = m_window->GridTrinket->currentIndex();
         QCOMPARE(current.row(), 2);
@@ -314,7 +317,15 @@ private slots:
                           QPoint(header->sectionViewportPosition(5) + 5, header->height() / 2));
         QCoreApplication::processEvents();
         QCOMPARE(m_window->GridTrinket->model()->index(0, 5).data().toString(), QStringLiteral("1"));
-        QCOMPARE(m_window->MaxRecordId(), 100000);
+        // Numbering goes on after the largest number loaded.
+        AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* window) {
+            AppTest::typeText(static_cast<TSFEditItem*>(window)->EdPNum, QStringLiteral("N1"));
+            QTest::mouseClick(static_cast<TSFEditItem*>(window)->BtOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
+        QCOMPARE(m_window->GridModel->rowCount(), 100001);
+        const std::vector<qint32> ids = AppTest::idsIn(QStringLiteral("Trinket.dat"));
+        QCOMPARE(*std::max_element(ids.begin(), ids.end()), 100001);
     }
 };
 

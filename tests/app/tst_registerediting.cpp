@@ -28,7 +28,7 @@ private:
         m_dir = std::make_unique<AppTest::WorkDir>();
         QVERIFY(AppTest::writeFile(QStringLiteral("Trinket.dat"), AppTest::registerBytes(records)));
         m_window = AppTest::makeWindow();
-        QVERIFY(m_window->DataStream.isHeld());
+        QCOMPARE(AppTest::openCount(QStringLiteral("Trinket.dat")), 1); // loaded and held
         m_window->show();
     }
 
@@ -40,7 +40,7 @@ private:
             const QModelIndex index = grid->model()->index(row, 0);
             if (index.data().toString() == QString::number(id)) {
                 QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
-                QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), id);
+                QCOMPARE(AppTest::currentId(*m_window), id);
                 return;
             }
         }
@@ -76,7 +76,7 @@ private slots:
         start({});
         answerEditWindow(QStringLiteral("ул. Мира, 1"), QStringLiteral("  105 "));
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
-        QCOMPARE(m_window->MTTrinkets.count(), 1);
+        QCOMPARE(AppTest::recordCount(*m_window), 1);
         const std::vector<Record> saved = AppTest::recordsIn(QStringLiteral("Trinket.dat"));
         QCOMPARE(saved.size(), size_t(1));
         QCOMPARE(saved[0].asInteger(Field::ID_RECORD), 1);
@@ -85,8 +85,6 @@ private slots:
         QVERIFY(saved[0].isNull(Field::ID_TRINK));
         QVERIFY(saved[0].isNull(Field::CODE));
         QVERIFY(saved[0].isNull(Field::CODE_D));
-        QCOMPARE(m_window->MaxRecordId(), 1);
-        QCOMPARE(m_window->EditedRecordId, -1);
         // The grid shows the new record.
         QCOMPARE(m_window->GridTrinket->model()->index(0, int(Field::PULT_NUM)).data().toString(),
                  QStringLiteral("105"));
@@ -99,7 +97,7 @@ private slots:
         answerEditWindow(QStringLiteral("a"), QStringLiteral("7"));
         m_window->BtAdd->setFocus();
         QTest::keyClick(m_window->BtAdd, Qt::Key_Return);
-        QCOMPARE(m_window->MTTrinkets.count(), 1);
+        QCOMPARE(AppTest::recordCount(*m_window), 1);
     }
 
     // Numbers continue after the largest loaded one and are never handed out twice in a run.
@@ -148,9 +146,11 @@ private slots:
         AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* w) { w->close(); });
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
         QCOMPARE(dataFile(), before);
-        QCOMPARE(m_window->MTTrinkets.count(), 2);
-        QCOMPARE(m_window->MaxRecordId(), 2);
-        QVERIFY(!m_window->MTTrinkets.isEditing());
+        QCOMPARE(AppTest::recordCount(*m_window), 2);
+        // Nothing was left pending, and the numbering goes on after the largest number.
+        answerEditWindow(QStringLiteral("c"), QStringLiteral("3"));
+        QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
+        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {3, 1, 2}));
     }
 
     void editRecord()
@@ -166,7 +166,6 @@ private slots:
             QTest::keyClick(edit->EdPNum, Qt::Key_Return); // own number kept: accepted
         });
         QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
-        QCOMPARE(m_window->EditedRecordId, 1);
         const std::vector<Record> saved = AppTest::recordsIn(QStringLiteral("Trinket.dat"));
         QCOMPARE(saved[0].asText(Field::ADDRESS), utf8("новый адрес"));
         QCOMPARE(saved[0].asText(Field::PULT_NUM), QByteArray("105"));
@@ -204,7 +203,7 @@ private slots:
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
         // The record being edited stayed current through the refusals and got the new number.
-        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), 1);
+        QCOMPARE(AppTest::currentId(*m_window), 1);
         QCOMPARE(AppTest::recordsIn(QStringLiteral("Trinket.dat"))[1].asText(Field::PULT_NUM), utf8("АБВ-12Ё"));
         MessageBoxSeam::setUnattended(true);
     }
@@ -234,7 +233,7 @@ private slots:
         QCOMPARE(saved[0].asText(Field::PULT_NUM), QByteArray("107"));
         QCOMPARE(saved[1].asText(Field::PULT_NUM), QByteArray("106"));
         QCOMPARE(saved[1].asText(Field::ADDRESS), QByteArray("other"));
-        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), -5);
+        QCOMPARE(AppTest::currentId(*m_window), -5);
     }
 
     // While adding, a refused duplicate leaves the record that holds the number current.
@@ -251,8 +250,8 @@ private slots:
             QTest::mouseClick(edit->BtCancel, Qt::LeftButton);
         });
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
-        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), 2);
-        QCOMPARE(m_window->MTTrinkets.count(), 2);
+        QCOMPARE(AppTest::currentId(*m_window), 2);
+        QCOMPARE(AppTest::recordCount(*m_window), 2);
     }
 
     void deleteAndErase()
@@ -282,7 +281,7 @@ private slots:
         MessageBoxSeam::pushAnswer(IDNO);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Вы действительно хотите удалить запись о пульт. N 105?"));
-        QCOMPARE(m_window->MTTrinkets.count(), 3);
+        QCOMPARE(AppTest::recordCount(*m_window), 3);
         const qint64 lengthBefore = dataFile().size();
         MessageBoxSeam::pushAnswer(IDYES);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
@@ -294,8 +293,7 @@ private slots:
     void masterRecordRefusals()
     {
         start({AppTest::record(0, "MASTER", {}, 0x5A5A53), AppTest::record(1, "105")});
-        QCOMPARE(m_window->MasterCode, 0x5A5A53);
-        QCOMPARE(m_window->MTTrinkets.asInteger(Field::ID_RECORD), 0); // start-up made it current
+        QCOMPARE(AppTest::currentId(*m_window), 0); // the start-up's master lookup made it current
         const QByteArray before = dataFile();
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QTest::mouseClick(m_window->BtErase, Qt::LeftButton);
@@ -312,16 +310,12 @@ private slots:
     void atEndRefusals()
     {
         start({AppTest::record(1, "105"), AppTest::record(2, "106")});
-        QVERIFY(m_window->MTTrinkets.eof());
-        QCOMPARE(m_window->MasterCode, 0);
         QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QTest::mouseClick(m_window->BtErase, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::shown().size(), 0);
         QVERIFY(!m_window->SFEditItem->isVisible());
         select(2);
-        QVERIFY(!m_window->MTTrinkets.eof());
-        QVERIFY(!m_window->MTTrinkets.bof());
         MessageBoxSeam::pushAnswer(IDNO);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
@@ -346,7 +340,7 @@ private slots:
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Stream write error.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
-        QCOMPARE(m_window->MTTrinkets.count(), 2);
+        QCOMPARE(AppTest::recordCount(*m_window), 2);
         QVERIFY(m_window->BtAdd->isEnabled());
 
         MessageBoxSeam::clear();
@@ -379,12 +373,12 @@ private slots:
         QTRY_VERIFY(!AppTest::pendingModalActions());
         grid->setFocus();
         QTest::keyClick(grid, Qt::Key_Down);
-        QCOMPARE(m_window->MTTrinkets.asText(Field::PULT_NUM), QByteArray("C"));
+        QCOMPARE(AppTest::currentText(*m_window, Field::PULT_NUM), QStringLiteral("C"));
         QTest::keyClick(grid, Qt::Key_Down); // last row: nothing is added
         QTest::keyClick(grid, Qt::Key_Insert);
-        QCOMPARE(m_window->MTTrinkets.count(), 3);
+        QCOMPARE(AppTest::recordCount(*m_window), 3);
         QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
-        QCOMPARE(m_window->MTTrinkets.asText(Field::PULT_NUM), QByteArray("A"));
+        QCOMPARE(AppTest::currentText(*m_window, Field::PULT_NUM), QStringLiteral("A"));
     }
 };
 

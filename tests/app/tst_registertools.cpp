@@ -6,6 +6,7 @@
 #include "importpreview.h"
 #include "messagebox.h"
 #include "mntavro.h"
+#include "registermodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+
+#include <algorithm>
 
 using AppTest::utf8;
 
@@ -65,7 +68,26 @@ private:
     }
     QAction* item(const char* name) const { return m_window->findChild<QAction*>(QLatin1String(name)); }
     QByteArray dataFile() const { return AppTest::readFile(QStringLiteral("Trinket.dat")); }
-    qint32 currentId() const { return m_window->MTTrinkets.asInteger(Field::ID_RECORD); }
+    // The record the commands act on, as "Изменить..." opens it; -1 when it opens nothing.
+    qint32 currentId()
+    {
+        QString number;
+        AppTest::onModal(QStringLiteral("SFEditItem"), [&number](TAuxWindow* window) {
+            number = static_cast<TSFEditItem*>(window)->EdPNum->text();
+            window->close();
+        });
+        QTest::mouseClick(m_window->BtEdit, Qt::LeftButton);
+        if (AppTest::pendingModalActions()) {
+            AppTest::dropPendingModalActions();
+            return -1;
+        }
+        const QAbstractItemModel* model = m_window->GridModel;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (model->index(row, int(Field::PULT_NUM)).data().toString() == number)
+                return model->index(row, int(Field::ID_RECORD)).data().toInt();
+        }
+        return -1;
+    }
 
 private slots:
     void cleanup()
@@ -107,7 +129,7 @@ private slots:
         QCOMPARE(found(), QString());
         QTest::keyClick(search(), Qt::Key_Escape);
         QVERIFY(w->GridTrinket->hasFocus());
-        QCOMPARE(w->MTTrinkets.count(), 5);
+        QCOMPARE(AppTest::recordCount(*w), 5);
         QCOMPARE(dataFile(), before);
         QCOMPARE(MessageBoxSeam::shown().size(), 0);
     }
@@ -146,7 +168,7 @@ private slots:
         search()->setText(QStringLiteral("нет такого"));
         QCOMPARE(found(), QStringLiteral("найдено 0 из 5"));
         QCOMPARE(selectedId(), -1);
-        QVERIFY(w->MTTrinkets.eof());
+        QCOMPARE(currentId(), -1); // the register is at its end
         AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* window) { window->close(); });
         for (QPushButton* button : {w->BtEdit, w->BtDel, w->BtErase})
             QTest::mouseClick(button, Qt::LeftButton);
@@ -157,7 +179,6 @@ private slots:
         search()->clear();
         QCOMPARE(selectedId(), 1);
         QCOMPARE(currentId(), 1);
-        QVERIFY(!w->MTTrinkets.eof());
         QCOMPARE(dataFile(), before);
     }
 
@@ -214,6 +235,9 @@ private slots:
                                               "1;600;\"ул. Новая; 1\";;\r\n"
                                               "2;200;x;;\r\n"
                                               "3;700;ул. Новая, 2;X?1X0X10X?;\r\n")));
+        // The grid takes the import as one reset, not a signal per row.
+        QSignalSpy resets(w->GridModel, &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(w->GridModel, &QAbstractItemModel::rowsInserted);
         for (const bool confirm : {false, true}) {
             FileDialogSeam::pushAnswer(other);
             seen.clear();
@@ -227,7 +251,7 @@ private slots:
             QCOMPARE(seen, (QStringList {QStringLiteral("Будут добавлены: 2"), QStringLiteral("Отклонены: 1")}));
             if (!confirm) {
                 QCOMPARE(dataFile(), before);
-                QCOMPARE(w->MTTrinkets.count(), 5);
+                QCOMPARE(AppTest::recordCount(*w), 5);
             }
         }
         const std::vector<Record> saved = AppTest::recordsIn(QStringLiteral("Trinket.dat"));
@@ -235,9 +259,18 @@ private slots:
         QCOMPARE(saved[5].asText(Field::ADDRESS), utf8("ул. Новая; 1"));
         QCOMPARE(saved[6].asText(Field::CODE), QByteArray("X?1X0X10X?"));
         QCOMPARE(saved[6].asInteger(Field::ID_TRINK), 7150691);
-        QCOMPARE(w->MaxRecordId(), 7);
         QCOMPARE(w->GridTrinket->model()->rowCount(), 7);
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(inserts.count(), 0);
         QCOMPARE(MessageBoxSeam::shown().size(), 0);
+        // Numbering goes on after the imported records.
+        AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* window) {
+            AppTest::typeText(static_cast<TSFEditItem*>(window)->EdPNum, QStringLiteral("800"));
+            QTest::mouseClick(static_cast<TSFEditItem*>(window)->BtOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(w->BtAdd, Qt::LeftButton);
+        const std::vector<qint32> ids = AppTest::idsIn(QStringLiteral("Trinket.dat"));
+        QCOMPARE(*std::max_element(ids.begin(), ids.end()), 8);
     }
 
     void hostileImportChangesNothing()
@@ -253,7 +286,7 @@ private slots:
         item("NImportCsv")->trigger();
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Незакрытая кавычка в строке 2"));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
-        QCOMPARE(m_window->MTTrinkets.count(), 5);
+        QCOMPARE(AppTest::recordCount(*m_window), 5);
         QCOMPARE(dataFile(), before);
         // A cancelled file dialog does nothing at all.
         FileDialogSeam::pushAnswer(QString());

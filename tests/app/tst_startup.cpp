@@ -1,7 +1,6 @@
 // Start-up, recovery, shut-down, the serial port and the quit request, with real files in a
 // temporary folder, a second process holding the data file and the simulator on a pty.
 #include "apptest.h"
-#include "editing.h"
 #include "gridtrinket.h"
 #include "messagebox.h"
 #include "mntavro.h"
@@ -25,6 +24,11 @@
 namespace {
 const QString Dat = QStringLiteral("Trinket.dat");
 const QString Bkd = QStringLiteral("Trinket.bkd");
+
+TSingleAppInstance* secondInstanceGuard(const TFmTavro& window)
+{
+    return window.findChild<TSingleAppInstance*>(QStringLiteral("SingleAppInstance"));
+}
 
 QList<MessageBoxSeam::Shown> uncaught()
 {
@@ -89,10 +93,8 @@ private slots:
         auto window = AppTest::makeWindow(true);
         QVERIFY(uncaught().isEmpty());
         QVERIFY(!QuitRequest::requested());
-        QVERIFY(window->DataStream.isHeld());
-        QCOMPARE(window->MTTrinkets.count(), 0);
-        QCOMPARE(window->MaxRecordId(), 0);
-        QCOMPARE(window->MasterCode, 0);
+        QCOMPARE(AppTest::openCount(Dat), 1);
+        QCOMPARE(AppTest::recordCount(*window), 0);
         QVERIFY(QFile::exists(Dat));
         QVERIFY(!QFile::exists(Bkd));
         window.reset();
@@ -112,8 +114,8 @@ private slots:
         auto window = AppTest::makeWindow();
         QVERIFY(!recoveryShown);
         AppTest::dropPendingModalActions();
-        QVERIFY(window->DataStream.isHeld());
-        QCOMPARE(window->MTTrinkets.count(), 0);
+        QCOMPARE(AppTest::openCount(Dat), 1);
+        QCOMPARE(AppTest::recordCount(*window), 0);
     }
 
     // The backup is shorter than the damaged data file: the file gets the backup's bytes at its
@@ -129,15 +131,21 @@ private slots:
         answerRecovery(QStringLiteral("BtRestore"), true);
         auto window = AppTest::makeWindow(true);
         QVERIFY(uncaught().isEmpty());
-        QVERIFY(window->DataStream.isHeld());
-        QCOMPARE(window->MTTrinkets.count(), 2);
-        QCOMPARE(window->MaxRecordId(), 7);
-        QCOMPARE(window->MasterCode, 0x5A5A53);
+        QCOMPARE(AppTest::openCount(Dat), 1);
+        QCOMPARE(AppTest::recordCount(*window), 2);
+        QCOMPARE(AppTest::currentId(*window), 0); // the master lookup found it
         const QByteArray now = AppTest::readFile(Dat);
         QCOMPARE(now.size(), damaged.size());
         QCOMPARE(now.left(backup.size()), backup);
         QCOMPARE(now.mid(backup.size()), damaged.mid(backup.size()));
         QCOMPARE(window->GridTrinket->model()->rowCount(), 2);
+        // Numbering goes on after the largest number restored.
+        AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* w) {
+            AppTest::typeText(static_cast<TSFEditItem*>(w)->EdPNum, QStringLiteral("106"));
+            QTest::mouseClick(static_cast<TSFEditItem*>(w)->BtOk, Qt::LeftButton);
+        });
+        QTest::mouseClick(window->BtAdd, Qt::LeftButton);
+        QCOMPARE(AppTest::idsIn(Dat), (std::vector<qint32> {8, 0, 7}));
     }
 
     // Intact records at the start of a damaged file survive "Создать заново".
@@ -154,9 +162,12 @@ private slots:
         answerRecovery(QStringLiteral("BtNew"), false);
         auto window = AppTest::makeWindow(true);
         QVERIFY(uncaught().isEmpty());
-        QVERIFY(window->DataStream.isHeld());
-        QCOMPARE(window->MTTrinkets.rows(), intact);
+        QCOMPARE(AppTest::openCount(Dat), 1);
         QCOMPARE(AppTest::recordsIn(Dat), intact);
+        std::vector<qint32> intactIds;
+        for (const Record& r : intact)
+            intactIds.push_back(r.asInteger(Field::ID_RECORD));
+        QCOMPARE(AppTest::registerIds(*window), intactIds);
         QCOMPARE(window->GridTrinket->model()->rowCount(), int(intact.size()));
     }
 
@@ -178,10 +189,9 @@ private slots:
         auto window = AppTest::makeWindow(true);
         QVERIFY(QuitRequest::requested());
         QVERIFY(MessageBoxSeam::shown().isEmpty()); // no port error: the program is ending
-        QVERIFY(!window->Port.isOpen());
-        QVERIFY(!window->DataStream.isHeld());
-        QVERIFY(!window->MTTrinkets.isActive());
-        QCOMPARE(window->MasterCode, 0);
+        QVERIFY(AppTest::openTerminals().isEmpty());
+        QCOMPARE(AppTest::openCount(Dat), 0);
+        QCOMPARE(AppTest::recordCount(*window), 0);
         window.reset();
         QCOMPARE(AppTest::readFile(Dat), data);
         QCOMPARE(AppTest::readFile(Bkd), backup);
@@ -200,8 +210,7 @@ private slots:
         auto window = AppTest::makeWindow(true);
         QVERIFY(!QuitRequest::requested());
         QVERIFY(uncaught().isEmpty());
-        QVERIFY(!window->MTTrinkets.isActive());
-        QCOMPARE(window->MasterCode, 0);
+        QCOMPARE(AppTest::recordCount(*window), 0);
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
         QTest::mouseClick(window->BtAdd, Qt::LeftButton);
@@ -236,7 +245,7 @@ private slots:
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
         QVERIFY(QuitRequest::requested());
-        QVERIFY(!window->Port.isOpen());
+        QVERIFY(AppTest::openTerminals().isEmpty());
         window.reset();
         QCOMPARE(AppTest::readFile(Bkd), backup);
     }
@@ -249,17 +258,17 @@ private slots:
         const QByteArray before = AppTest::readFile(Dat);
         auto window = AppTest::makeWindow();
         window->show();
-        QCOMPARE(window->MTTrinkets.asInteger(Field::ID_RECORD), 0);
+        QCOMPARE(AppTest::currentId(*window), 0);
         MessageBoxSeam::pushAnswer(IDCANCEL);
         QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
-        QCOMPARE(window->MTTrinkets.count(), 2);
+        QCOMPARE(AppTest::recordCount(*window), 2);
         MessageBoxSeam::pushAnswer(IDOK);
         QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Delete record?"));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Confirm"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x21);
         // The master record is deleted too: the grid refuses nothing.
-        QCOMPARE(window->MTTrinkets.count(), 1);
+        QCOMPARE(AppTest::recordCount(*window), 1);
         QCOMPARE(AppTest::readFile(Dat), before);
         window.reset();
         QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32> {1});
@@ -267,18 +276,20 @@ private slots:
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
     }
 
-    // The final save cannot grow the file (a file-size limit): the box says the backup was
-    // kept, the backup is untouched and the data file loads as it was last saved.
+    // The final save cannot write past a file-size limit below the register's size: the box
+    // says the backup was kept, the backup is untouched and the data file loads as it was last
+    // saved.
     void failedFinalSaveKeepsTheBackup()
     {
-        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(1, "105")})));
+        std::vector<Record> records {AppTest::record(1, "105")};
+        for (int i = 0; i < 200; ++i)
+            records.push_back(AppTest::record(2 + i, QByteArray::number(200 + i), QByteArray(80, 'a')));
+        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes(records)));
         QVERIFY(AppTest::writeFile(Bkd, AppTest::registerBytes({AppTest::record(1, "104")})));
         const QByteArray data = AppTest::readFile(Dat);
         const QByteArray backup = AppTest::readFile(Bkd);
+        QVERIFY(data.size() > 4096);
         auto window = AppTest::makeWindow();
-        for (int i = 0; i < 200; ++i)
-            Editing::addRecord(window->MTTrinkets, window->MaxRecordId(), QByteArray::number(200 + i),
-                               QByteArray(80, 'a'));
         struct rlimit before
         {
         };
@@ -345,10 +356,10 @@ private slots:
         QVERIFY(QuitRequest::requested());
         QVERIFY(!window->SFEditItem->isVisible());
         QCOMPARE(window->SFEditItem->ModalResult(), int(TAuxWindow::mrCancel));
-        QCOMPARE(window->MTTrinkets.count(), 0);
+        QCOMPARE(AppTest::recordCount(*window), 0);
         QuitRequest::reset();
 
-        emit window->SingleAppInstance->secondInstance();
+        emit secondInstanceGuard(*window)->secondInstance();
         QVERIFY(QuitRequest::requested());
     }
 
@@ -370,8 +381,8 @@ private slots:
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(MessageBoxSeam::last().caption, ApplicationTitle());
-        QVERIFY(!window->DataStream.isHeld());
-        QVERIFY(!window->Port.isOpen());
+        QCOMPARE(AppTest::openCount(Dat), 0);
+        QVERIFY(AppTest::openTerminals().isEmpty());
         window.reset();
         QCOMPARE(AppTest::readFile(Dat), data);
         QVERIFY(!QFile::exists(Bkd));
@@ -405,11 +416,11 @@ private slots:
 
         window->show();
         AppTest::onModal(QStringLiteral("SFEditItem"),
-                         [&](TAuxWindow*) { emit window->SingleAppInstance->secondInstance(); });
+                         [&](TAuxWindow*) { emit secondInstanceGuard(*window)->secondInstance(); });
         QTimer::singleShot(0, window.get(), [&] { QTest::mouseClick(window->BtAdd, Qt::LeftButton); });
         QCOMPARE(QuitRequest::exec(), 0);
         QVERIFY(!window->SFEditItem->isVisible());
-        QCOMPARE(window->MTTrinkets.count(), 0);
+        QCOMPARE(AppTest::recordCount(*window), 0);
         QuitRequest::reset();
         QVERIFY(laterWindowsStillShow());
         QuitRequest::request();
@@ -429,20 +440,22 @@ private slots:
         QVERIFY(AppTest::writeFile(Dat, QByteArray()));
         Qm407Simulator sim;
         QVERIFY(sim.start());
+        // The simulator keeps its own end open; the tool's open adds one.
+        const int simulatorOwn = AppTest::openCount(sim.slavePath());
         auto window = AppTest::makeWindow();
         QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM1"));
 
         openPortThroughWindow(window.get(), sim.slavePath());
         QVERIFY(MessageBoxSeam::shown().isEmpty());
-        QVERIFY(window->Port.isOpen());
+        QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn + 1);
 
         // Closing by the close box with the same name reopens the same port.
         AppTest::onModal(QStringLiteral("SFPort"), [](TAuxWindow* w) { w->close(); });
         window->NPortClick();
-        QVERIFY(window->Port.isOpen());
+        QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn + 1);
 
         openPortThroughWindow(window.get(), QStringLiteral("COM99"));
-        QVERIFY(!window->Port.isOpen());
+        QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn);
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2010);
@@ -451,7 +464,7 @@ private slots:
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
         openPortThroughWindow(window.get(), QString());
-        QVERIFY(!window->Port.isOpen());
+        QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn);
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
     }
@@ -489,7 +502,6 @@ private slots:
         window->N3->trigger();
         QVERIFY(MessageBoxSeam::shown().isEmpty());
         QCOMPARE(window->SFOptions->RGModel->ItemIndex(), 1);
-        QCOMPARE(window->Device.memoryMap(), MemoryMap::qm407m());
         QVERIFY(sim.received().startsWith(QByteArray("\x53\x10", 2)));
     }
 };

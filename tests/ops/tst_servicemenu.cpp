@@ -30,6 +30,11 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
+TServiceMenu* serviceMenu(const TFmTavro& window)
+{
+    return window.findChild<TServiceMenu*>(QStringLiteral("ServiceMenu"));
+}
+
 void trigger(QAction* action)
 {
     QVERIFY(action->isEnabled());
@@ -93,7 +98,7 @@ void TestServiceMenu::items()
     OpsRig rig(twoInstallations());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    TServiceMenu* s = w.ServiceMenu;
+    TServiceMenu* s = serviceMenu(w);
     QStringList texts;
     for (QAction* a : w.NService->actions())
         texts << a->text();
@@ -112,7 +117,7 @@ void TestServiceMenu::items()
 
     // The one command that talks to the controller is off during a trinket wait.
     bool offDuringWait = false;
-    w.MTTrinkets.setCurrentRow(1);
+    AppTest::selectRegisterRow(w, 1);
     rig.pressTrinkets({0x3C5A93}, [&] { offDuringWait = !s->NCompareImage->isEnabled(); });
     trigger(w.ActSetTrinket);
     QVERIFY(offDuringWait);
@@ -124,8 +129,8 @@ void TestServiceMenu::journalFiles()
     OpsRig rig(twoInstallations());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    TServiceMenu* s = w.ServiceMenu;
-    w.MTTrinkets.setCurrentRow(1);
+    TServiceMenu* s = serviceMenu(w);
+    AppTest::selectRegisterRow(w, 1);
     rig.sim.setVersion(2, 0); // 37 entries
     rig.sim.setJournalEntry(0, 0x63, 1500);
     rig.sim.setJournalEntry(36, 0x1F, 59);
@@ -185,7 +190,7 @@ void TestServiceMenu::journalPrintPreview()
         }
     });
     closer.start();
-    trigger(w.ServiceMenu->NPrintJournal);
+    trigger(serviceMenu(w)->NPrintJournal);
     closer.stop();
     QVERIFY(previewed);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
@@ -196,8 +201,8 @@ void TestServiceMenu::imageAndCompare()
     OpsRig rig(twoInstallations());
     QVERIFY(rig.ready());
     TFmTavro& w = rig.window();
-    TServiceMenu* s = w.ServiceMenu;
-    w.MTTrinkets.setCurrentRow(1);
+    TServiceMenu* s = serviceMenu(w);
+    AppTest::selectRegisterRow(w, 1);
     for (int a = 0; a < 256; ++a)
         rig.sim.setCell(a, quint8(255 - a));
     readInto(rig, w.EEPROM, QStringLiteral("SFROM"));
@@ -296,7 +301,7 @@ void TestServiceMenu::checkAfterWrite()
 
     OpsRig rig;
     QVERIFY(rig.ready());
-    TServiceMenu* s = rig.window().ServiceMenu;
+    TServiceMenu* s = serviceMenu(rig.window());
     s->NCheckParamWrite->trigger();
     QVERIFY(s->NCheckParamWrite->isChecked());
     Qm407Simulator::Fault dropped;
@@ -329,13 +334,13 @@ void TestServiceMenu::traceOption()
         OpsRig rig;
         QVERIFY(rig.ready());
         TFmTavro& w = rig.window();
-        trigger(w.ServiceMenu->NSerialTrace);
+        trigger(serviceMenu(w)->NSerialTrace);
         w.BtDefModelClick();
         QVERIFY(QFile::exists(file));
         // Remembered for the next run.
         std::unique_ptr<QSettings> store = TFormStorage::openStore();
         QCOMPARE(store->value(QStringLiteral("Service/SerialTrace")).toString(), QStringLiteral("1"));
-        w.ServiceMenu->NSerialTrace->trigger();
+        serviceMenu(w)->NSerialTrace->trigger();
         w.BtDefModelClick();
     }
     const QStringList lines = QString::fromUtf8(readAll(file)).split(u'\n', Qt::SkipEmptyParts);

@@ -74,6 +74,7 @@ private slots:
     void deleteMovesToTheFollowingRecord();
     void closedStoreRefusesOperations();
     void signalsAreEnoughForAModel();
+    void batchIsHeardAsOneReset();
 };
 
 void TestRecordStore::navigationFlagsMoveAsTheTableSays()
@@ -305,6 +306,54 @@ void TestRecordStore::signalsAreEnoughForAModel()
         QCOMPARE(model.current, s.currentRow());
     }
     QVERIFY(changed.count() > 0);
+}
+
+void TestRecordStore::batchIsHeardAsOneReset()
+{
+    RecordStore s;
+    appendNumbered(s, {1, 2});
+    s.first();
+    StoreModel model(s);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy resets(&s, &RecordStore::resetDone);
+    QSignalSpy current(&s, &RecordStore::currentChanged);
+    QSignalSpy aboutToReset(&s, &RecordStore::aboutToReset);
+    int rowSignals = 0;
+    for (auto signal : {&RecordStore::rowAboutToBeInserted, &RecordStore::rowInserted,
+                        &RecordStore::rowAboutToBeRemoved, &RecordStore::rowRemoved, &RecordStore::rowChanged})
+        connect(&s, signal, this, [&rowSignals] { ++rowSignals; });
+    {
+        // A load as the data file does it: closed, opened, filled and walked through; nested.
+        RecordStore::Batch batch(s);
+        s.deactivate();
+        s.activate();
+        {
+            RecordStore::Batch inner(s);
+            appendNumbered(s, {3, 4, 5});
+        }
+        s.remove();
+        for (s.first(); !s.eof(); s.next()) { }
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(current.count(), 0);
+    }
+    QCOMPARE(aboutToReset.count(), 1);
+    QCOMPARE(rowSignals, 0);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(order(s), (QList<qint32> {4, 5})); // the first appended was current, so removed
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(current.count(), 1);
+    QCOMPARE(current.first().first().toInt(), 1);
+    QCOMPARE(model.current, 1);
+    QVERIFY(s.eof());
+
+    // A batch that leaves the current row where it was says only the reset.
+    {
+        RecordStore::Batch batch(s);
+        appendNumbered(s, {6});
+    }
+    QCOMPARE(resets.count(), 2);
+    QCOMPARE(current.count(), 1);
+    QCOMPARE(model.rowCount(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)

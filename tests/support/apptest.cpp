@@ -5,15 +5,18 @@
 #include "dataformat.h"
 #include "filedialog.h"
 #include "formstorage.h"
+#include "gridtrinket.h"
 #include "heldfile.h"
 #include "messagebox.h"
 #include "mntavro.h"
 #include "quitrequest.h"
 #include "recordstore.h"
+#include "registermodel.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -69,6 +72,66 @@ std::vector<qint32> idsIn(const QString& path)
     for (const Record& r : recordsIn(path))
         ids.push_back(r.asInteger(Field::ID_RECORD));
     return ids;
+}
+
+int recordCount(const TFmTavro& window)
+{
+    return window.GridModel->rowCount();
+}
+
+std::vector<qint32> registerIds(const TFmTavro& window)
+{
+    std::vector<qint32> ids;
+    for (int row = 0; row < window.GridModel->rowCount(); ++row)
+        ids.push_back(window.GridModel->index(row, int(Field::ID_RECORD)).data().toInt());
+    return ids;
+}
+
+QString currentText(const TFmTavro& window, Field field)
+{
+    const QModelIndexList selected = window.GridTrinket->selectionModel()->selectedRows(int(field));
+    return selected.size() == 1 ? selected.first().data().toString() : QString();
+}
+
+qint32 currentId(const TFmTavro& window)
+{
+    const QModelIndexList selected = window.GridTrinket->selectionModel()->selectedRows(int(Field::ID_RECORD));
+    return selected.size() == 1 ? selected.first().data().toInt() : NoRecord;
+}
+
+void selectRegisterRow(TFmTavro& window, int row)
+{
+    TGridTrinket* grid = window.GridTrinket;
+    const int shown = grid->displayRow(row);
+    QVERIFY2(shown >= 0, "the record is not shown");
+    const QModelIndex index = grid->model()->index(shown, int(Field::PULT_NUM));
+    grid->scrollTo(index);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+}
+
+int openCount(const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int count = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!target.isEmpty() && fd.symLinkTarget() == target)
+            ++count;
+    }
+    return count;
+}
+
+QStringList openTerminals()
+{
+    QStringList terminals;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget();
+        if (fd.fileName().toInt() > 2
+            && (target.startsWith(QLatin1String("/dev/tty")) || target.startsWith(QLatin1String("/dev/pts/"))))
+            terminals << target;
+    }
+    return terminals;
 }
 
 void typeText(QWidget* widget, const QString& text)

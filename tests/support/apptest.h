@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,21 @@ QByteArray registerBytes(const std::vector<Record>& records);
 // The records a data file holds, read as the tool reads them.
 std::vector<Record> recordsIn(const QString& path);
 std::vector<qint32> idsIn(const QString& path);
+
+// The register as the window shows it: the grid's model in the register's own row order, and
+// the current record as the grid's selected row.
+int recordCount(const TFmTavro& window);
+std::vector<qint32> registerIds(const TFmTavro& window);
+QString currentText(const TFmTavro& window, Field field); // empty with no row selected
+qint32 currentId(const TFmTavro& window); // NoRecord with no row selected
+constexpr qint32 NoRecord = std::numeric_limits<qint32>::min();
+// Clicks the grid row that shows the record at this register row.
+void selectRegisterRow(TFmTavro& window, int row);
+
+// How many descriptors of this process are open on the file or device at path.
+int openCount(const QString& path);
+// The terminals (serial ports, pseudo-terminals) this process holds beyond its standard streams.
+QStringList openTerminals();
 
 // Types text key by key, Cyrillic included.
 void typeText(QWidget* widget, const QString& text);

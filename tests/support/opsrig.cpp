@@ -22,6 +22,7 @@ OpsRig::OpsRig(const std::vector<Record>& records)
     // The start-up port is "COM1"; the simulator's end is chosen as an installer types a port.
     m_window->SFPort->CBPort->setCurrentText(sim.slavePath());
     m_window->Close();
+    MessageBoxSeam::clear();
     m_window->Open();
     // A port that does not open says so in an error box.
     m_ready = MessageBoxSeam::shown().isEmpty();
