@@ -1,6 +1,5 @@
 #include "registerexchange.h"
 
-#include "editing.h"
 #include "filedialog.h"
 #include "importpreview.h"
 #include "messagebox.h"
@@ -82,7 +81,7 @@ void TRegisterExchange::NImportCsvClick()
     RegisterCsv::ImportPlan plan;
     {
         TWaitCursor wait;
-        plan = RegisterCsv::plan(path, store, &Editing::TrinketCode);
+        plan = RegisterCsv::plan(path, store);
     }
     if (!plan.error.isEmpty()) {
         ShowError(plan.error);

@@ -71,8 +71,8 @@ namespace {
     // Fills one trinket's pair of fields. Both cells given: they must agree. Only the raw code:
     // the pattern is rendered from it. Only the pattern: the raw code is rebuilt with button '1'
     // in its low bits, the only button enrolment accepts. A raw 0 means no trinket.
-    QString setCode(const CodeCells& cells, Field rawField, Field codeField, const QString& which,
-                    const CodeText& codeText, Record* record, QString* shown)
+    QString setCode(const CodeCells& cells, Field rawField, Field codeField, const QString& which, Record* record,
+                    QString* shown)
     {
         *shown = cells.shown;
         if (cells.shown.isEmpty() && cells.raw.isEmpty())
@@ -91,7 +91,7 @@ namespace {
         }
         if (raw < 0)
             raw = (bits << 4) | 3;
-        const QString rendered = raw == 0 ? QString() : codeText(quint32(raw));
+        const QString rendered = raw == 0 ? QString() : Editing::TrinketCode(quint32(raw));
         if (bits >= 0 && rendered != cells.shown)
             return QStringLiteral("Код брелка %1 не соответствует его числу").arg(which);
         record->setInteger(rawField, qint32(raw));
@@ -103,9 +103,8 @@ namespace {
     class Planner final
     {
     public:
-        Planner(const RecordStore& store, const CodeText& codeText, ImportPlan& plan)
-            : m_codeText(codeText)
-            , m_plan(plan)
+        Planner(const RecordStore& store, ImportPlan& plan)
+            : m_plan(plan)
         {
             for (const Record& r : store.rows()) {
                 if (!r.isNull(Field::PULT_NUM))
@@ -175,11 +174,10 @@ namespace {
 
             const CodeCells first {texts[3].trimmed().toUpper(), m_plan.rawCodes ? texts[5].trimmed() : QString()};
             const CodeCells second {texts[4].trimmed().toUpper(), m_plan.rawCodes ? texts[6].trimmed() : QString()};
-            QString refusal
-                = setCode(first, Field::ID_TRINK, Field::CODE, QStringLiteral("2"), m_codeText, &row.record, &row.code);
+            QString refusal = setCode(first, Field::ID_TRINK, Field::CODE, QStringLiteral("2"), &row.record, &row.code);
             if (refusal.isEmpty())
-                refusal = setCode(second, Field::ID_TRINK_D, Field::CODE_D, QStringLiteral("3"), m_codeText,
-                                  &row.record, &row.codeD);
+                refusal
+                    = setCode(second, Field::ID_TRINK_D, Field::CODE_D, QStringLiteral("3"), &row.record, &row.codeD);
             if (!refusal.isEmpty())
                 return refusal;
 
@@ -198,7 +196,6 @@ namespace {
             return {};
         }
 
-        const CodeText& m_codeText;
         ImportPlan& m_plan;
         QSet<QByteArray> m_registerNumbers;
         QSet<qint32> m_registerCodes;
@@ -292,7 +289,7 @@ int ImportPlan::accepted() const
     return int(std::count_if(rows.begin(), rows.end(), [](const ImportRow& r) { return r.refusal.isEmpty(); }));
 }
 
-ImportPlan plan(const QString& path, const RecordStore& store, const CodeText& codeText, const Limits& limits)
+ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits)
 {
     ImportPlan result;
     QFile file(path);
@@ -319,7 +316,7 @@ ImportPlan plan(const QString& path, const RecordStore& store, const CodeText& c
     file.seek(bom ? 3 : 0);
     Csv::Reader reader(file, result.separator, limits.maxRecordBytes);
     QList<QByteArray> cells;
-    Planner planner(store, codeText, result);
+    Planner planner(store, result);
     const auto fail = [&result](const QString& error) {
         result = ImportPlan();
         result.error = error;

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <vector>
 
 class QIODevice;
@@ -14,9 +13,6 @@ class RecordStore;
 // The register as a spreadsheet file and back: export of every record, and an import that is
 // first planned (what would be added, what is refused and why) and then applied in one go.
 namespace RegisterCsv {
-
-// The jumper pattern of a 24-bit trinket code, as enrolment renders it.
-using CodeText = std::function<QString(quint32)>;
 
 // Column headers, in file order; the two raw-code columns may be missing on import.
 QStringList headers();
@@ -54,7 +50,7 @@ struct ImportPlan
 };
 
 // Reads and checks the file against the register; changes nothing.
-ImportPlan plan(const QString& path, const RecordStore& store, const CodeText& codeText, const Limits& limits = {});
+ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits = {});
 // Appends the accepted rows at the end of the register with the next record numbers.
 void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan);
 

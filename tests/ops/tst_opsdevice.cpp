@@ -1,12 +1,12 @@
 #include "controller.h"
 #include "deviceerror.h"
 #include "devicetexts.h"
+#include "fixtures.h"
 #include "journal.h"
 #include "opstexts.h"
 #include "service.h"
 #include "simulatedcontroller.h"
 #include "trinket.h"
-#include "zoneparams.h"
 
 #include <QtTest>
 
@@ -46,10 +46,7 @@ public:
     std::function<void(int)> onPump;
 };
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
+using Fixtures::hex;
 
 // The message of the DeviceError the call throws; empty when it throws none.
 QString errorOf(const std::function<void()>& call)
@@ -80,7 +77,6 @@ private slots:
     void cancelledTest();
     void testReplyStraddlingReadsIsJoined();
     void strayByteBeforeATestReplyIsDropped();
-
 
     void journalLengthByModel_data();
     void journalLengthByModel();

@@ -28,10 +28,7 @@ constexpr qint32 Taken = 0x1B2C33; // the first trinket of console 102
 constexpr qint32 First = 0x3C5A93;
 constexpr qint32 Second = 0x2D4E63;
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
+using Fixtures::hex;
 
 // The register of every enrolment case: the master, console 101 without a first trinket but
 // with a second one, console 102 with a trinket.

@@ -25,10 +25,7 @@ using OpsTest::record;
 
 namespace {
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(text);
-}
+using Fixtures::hex;
 
 TServiceMenu* serviceMenu(const TFmTavro& window)
 {

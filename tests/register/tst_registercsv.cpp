@@ -15,8 +15,6 @@ using Fixtures::cp;
 
 namespace {
 
-const RegisterCsv::CodeText Code = &Editing::TrinketCode;
-
 Record rec(qint32 id, const QByteArray& number, const QByteArray& address, qint64 trink = -1, qint64 trinkD = -1)
 {
     Record r;
@@ -129,7 +127,7 @@ void TestRegisterCsv::roundTrips()
 
     RecordStore target;
     target.append(rec(9, "900", "old"));
-    const RegisterCsv::ImportPlan plan = RegisterCsv::plan(path, target, Code);
+    const RegisterCsv::ImportPlan plan = RegisterCsv::plan(path, target);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QCOMPARE(plan.utf8, variant == QLatin1String("utf8"));
     QCOMPARE(reasonsOf(plan), (QStringList {QStringLiteral("Запись брелка-мастера не переносится"), {}, {}, {}, {}}));
@@ -159,7 +157,7 @@ void TestRegisterCsv::refusals()
     const QString long80 = QString(80, QChar(0x0416)); // Ж
     const QString rows = QStringLiteral("Пульт. N;Адрес;N;Брелок 2;Брелок 3\r\n"); // wrong header order
     QVERIFY(Fixtures::writeFile(pathIn(m_dir, "header.csv"), rows.toUtf8() + "1;2;3;4;5\r\n"));
-    QCOMPARE(RegisterCsv::plan(pathIn(m_dir, "header.csv"), s, Code).error,
+    QCOMPARE(RegisterCsv::plan(pathIn(m_dir, "header.csv"), s).error,
              QStringLiteral("Первая строка файла не заголовок реестра: ожидаются столбцы N; Пульт. N; Адрес; "
                             "Брелок 2; Брелок 3; Брелок 2 (число); Брелок 3 (число)"));
 
@@ -183,7 +181,7 @@ void TestRegisterCsv::refusals()
                          ";B2;;0000000000;;0;\r\n")
               .arg(long32, long80);
     QVERIFY(Fixtures::writeFile(pathIn(m_dir, "refused.csv"), text.toUtf8()));
-    const RegisterCsv::ImportPlan plan = RegisterCsv::plan(pathIn(m_dir, "refused.csv"), s, Code);
+    const RegisterCsv::ImportPlan plan = RegisterCsv::plan(pathIn(m_dir, "refused.csv"), s);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
     QCOMPARE(reasonsOf(plan),
              (QStringList {QStringLiteral("Такой пультовой номер уже существует"),
@@ -218,7 +216,7 @@ void TestRegisterCsv::hostileFiles()
         const QString path = pathIn(m_dir, name);
         if (!bytes.isNull() && !Fixtures::writeFile(path, bytes))
             return QStringLiteral("not written");
-        return RegisterCsv::plan(path, s, Code, limits).error;
+        return RegisterCsv::plan(path, s, limits).error;
     };
 
     QByteArray binary = Fixtures::workedExampleBytes();
