@@ -173,12 +173,28 @@ bool DataFile::backupExists() const
     return QFileInfo::exists(m_backupPath);
 }
 
-bool DataFile::restoreFromBackup(QString* message)
+bool DataFile::replaceContents(const std::function<bool()>& work, const QString& failure, QString* message)
 {
     RecordStore::Batch batch(m_store);
     m_file.release();
     bool ok = false;
     try {
+        ok = work();
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    if (ok)
+        return true;
+    m_file.discard();
+    if (message)
+        *message = failure;
+    return false;
+}
+
+bool DataFile::restoreFromBackup(QString* message)
+{
+    const auto restore = [this] {
+        bool ok = false;
         // The backup must load before anything is written over the data file.
         HeldFile backup;
         if (backup.openForReading(m_backupPath)) {
@@ -201,23 +217,15 @@ bool DataFile::restoreFromBackup(QString* message)
             if (ok)
                 loadHeld();
         }
-    } catch (const std::exception&) {
-        ok = false;
-    }
-    if (ok)
-        return true;
-    m_file.discard();
-    if (message)
-        *message = QStringLiteral("Не могу восстановить файл данных");
-    return false;
+        return ok;
+    };
+    return replaceContents(restore, QStringLiteral("Не могу восстановить файл данных"), message);
 }
 
 bool DataFile::createAnew(QString* message)
 {
-    RecordStore::Batch batch(m_store);
-    m_file.release();
-    bool ok = false;
-    try {
+    const auto create = [this] {
+        bool ok = false;
         if (m_file.openOrCreate(m_dataPath)) {
             if (!m_store.isActive())
                 m_store.activate();
@@ -226,15 +234,9 @@ bool DataFile::createAnew(QString* message)
             if (ok)
                 loadHeld();
         }
-    } catch (const std::exception&) {
-        ok = false;
-    }
-    if (ok)
-        return true;
-    m_file.discard();
-    if (message)
-        *message = QStringLiteral("Не могу создать файл данных");
-    return false;
+        return ok;
+    };
+    return replaceContents(create, QStringLiteral("Не могу создать файл данных"), message);
 }
 
 void DataFile::shutDown()

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class RecordStore;
 
 // The data file's lifecycle: load and hold "Trinket.dat", rewrite it after every change, copy
@@ -52,6 +54,9 @@ public:
     qint32 lookUpMasterCode();
 
 private:
+    // Runs work that replaces the register's contents, heard as one reset, with the file released
+    // first; false (work false or thrown) drops the file and gives failure as the message.
+    bool replaceContents(const std::function<bool()>& work, const QString& failure, QString* message);
     // Reads the held file into the emptied register and derives MaxRecordId; throws on bad content.
     void loadHeld();
     bool finishInterruptedSave();
