@@ -127,7 +127,8 @@ QStringList openTerminals()
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
         const QString target = fd.symLinkTarget();
-        if (fd.fileName().toInt() > 2
+        // A pseudo-terminal's master end shows as /dev/pts/ptmx where devpts is mounted on its own.
+        if (fd.fileName().toInt() > 2 && !target.endsWith(QLatin1String("/ptmx"))
             && (target.startsWith(QLatin1String("/dev/tty")) || target.startsWith(QLatin1String("/dev/pts/"))))
             terminals << target;
     }
