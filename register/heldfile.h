@@ -60,10 +60,7 @@ public:
     static bool copyOver(const QString& source, const QString& target);
 
 private:
-#ifdef _WIN32
-    void* m_handle = nullptr;
-#else
-    int m_fd = -1;
-#endif
+    // A descriptor, or a HANDLE on Windows; -1 when none is held.
+    qintptr m_handle = -1;
     QString m_createdPath;
 };

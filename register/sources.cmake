@@ -6,10 +6,16 @@ set(QM407_REGISTER_SOURCES
     record.h record.cpp
     recordstore.h recordstore.cpp
     dataformat.h dataformat.cpp
-    heldfile.h heldfile.cpp
+    heldfile.h heldfile_p.h heldfile.cpp
     datafile.h datafile.cpp
     editing.h editing.cpp
     csvformat.h csvformat.cpp
     registercsv.h registercsv.cpp
 )
+# The held file's system calls: one source per platform.
+if(WIN32)
+    list(APPEND QM407_REGISTER_SOURCES heldfile_win.cpp)
+else()
+    list(APPEND QM407_REGISTER_SOURCES heldfile_posix.cpp)
+endif()
 list(TRANSFORM QM407_REGISTER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

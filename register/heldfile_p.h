@@ -1,0 +1,60 @@
+#pragma once
+
+// The per-platform half of HeldFile: each platform's file (heldfile_posix.cpp, heldfile_win.cpp)
+// defines these primitives, and heldfile.cpp builds the held file and its helpers on them once.
+
+#include <QString>
+
+namespace heldfile {
+
+// A descriptor on POSIX, a HANDLE on Windows; NoHandle is -1 on both (INVALID_HANDLE_VALUE).
+using Handle = qintptr;
+constexpr Handle NoHandle = -1;
+constexpr qint64 CopyBlock = 4096;
+
+enum class Access
+{
+    Read, // shared lock, others may read
+    ReadWrite, // exclusive lock
+};
+
+enum class Make
+{
+    Existing,
+    OpenOrCreate,
+    CreateNew, // fails when the name exists; never follows a link
+};
+
+enum class Kind
+{
+    Missing,
+    Regular,
+    Link,
+    Other,
+};
+
+inline void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+// Opens a regular file and takes its lock; anything else in its place is refused without blocking.
+Handle openRegular(const QString& path, Access access, Make make, bool* created, QString* error);
+bool readOnly(Handle h, const QString& path);
+void makeOwnerWritable(Handle h, const QString& path);
+void takeModeOf(Handle from, Handle to);
+qint64 sizeOf(Handle h);
+qint64 readAtRaw(Handle h, qint64 offset, char* buffer, qint64 n);
+bool writeAtRaw(Handle h, qint64 offset, const char* data, qint64 n);
+bool setLength(Handle h, qint64 size);
+// Room on the disk for `size` bytes; false on a refusal (no space, quota, size limit).
+bool allocate(Handle h, qint64 size);
+bool flushData(Handle h);
+void closeHandle(Handle h);
+bool removeName(const QString& path);
+bool renameOver(const QString& from, const QString& to);
+void flushFolderOf(const QString& path);
+Kind kindOf(const QString& path);
+
+} // namespace heldfile
