@@ -7,7 +7,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QSerialPort>
 
 SerialLink::SerialLink() = default;
 
@@ -26,103 +25,22 @@ bool SerialLink::Open(const QString& name, QString* errorText)
             *errorText = PortSystem::missingDeviceText();
         return false;
     }
-
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(path);
-    port->setBaudRate(QSerialPort::Baud9600);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
-    // A controller that floods the line must not grow our memory: what does not fit waits
-    // in the driver, which drops it when its own queue is full.
-    port->setReadBufferSize(ReadBufferSize);
-
-    if (!port->open(QIODevice::ReadWrite)) {
-        if (errorText) {
-            *errorText = PortSystem::openErrorText(path, int(port->error()), port->errorString());
-        }
-        return false;
-    }
-    if (!PortSystem::lockExclusive(port->handle())) {
-        port->close();
-        if (errorText)
-            *errorText = PortSystem::busyText() + PortSystem::openFailureHelp(path, 0);
-        return false;
-    }
-
-    // Neither outcome matters: a pseudo-terminal has no modem lines, and the controller
-    // does not depend on them.
-    port->setRequestToSend(false);
-    port->setDataTerminalReady(true);
-    port->clearError();
-
-    // With an event loop running, Qt notices a vanished device on its own and keeps reporting
-    // it, spinning the loop; a failed port is therefore released at once and stays failed
-    // until the user reopens it.
-    QSerialPort* raw = port.get();
-    QObject::connect(raw, &QSerialPort::errorOccurred, raw, [this, raw](QSerialPort::SerialPortError error) {
-        if (!isFailure(error) || m_port.get() != raw)
-            return;
-        m_broken = true;
-        QMetaObject::invokeMethod(
-            raw, [raw] { raw->close(); }, Qt::QueuedConnection);
-    });
-
-    m_port = std::move(port);
-    m_broken = false;
-    return true;
-}
-
-bool SerialLink::isFailure(int error)
-{
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-    case QSerialPort::UnsupportedOperationError: // no modem lines, e.g. on a pseudo-terminal
-        return false;
-    default:
-        return true;
-    }
+    return m_port.open(path, ReadBufferSize, errorText);
 }
 
 void SerialLink::Close()
 {
-    if (!m_port)
-        return;
-    if (m_port->isOpen()) {
-        m_port->setDataTerminalReady(false);
-        m_port->close();
-    }
-    m_port.reset();
-    m_broken = false;
+    m_port.close();
 }
 
 bool SerialLink::isOpen() const
 {
-    return m_port != nullptr;
+    return m_port.isOpen();
 }
 
 qint64 SerialLink::pendingBytes() const
 {
-    return m_port && m_port->isOpen() ? m_port->bytesAvailable() : 0;
-}
-
-// Qt reports a vanished device or a failed transfer through error() while the port still
-// looks open; from then on the port is not trusted until it is reopened.
-bool SerialLink::portFailed()
-{
-    if (!m_broken && m_port->isOpen()) {
-        const QSerialPort::SerialPortError error = m_port->error();
-        if (!isFailure(error)) {
-            m_port->clearError();
-            return false;
-        }
-    }
-    m_broken = true;
-    if (m_port->isOpen())
-        m_port->close();
-    return true;
+    return qMin(m_port.bytesAvailable(), ReadBufferSize);
 }
 
 void SerialLink::traceError(const QString& message)
@@ -135,15 +53,13 @@ void SerialLink::write(const QByteArray& bytes)
 {
     if (m_trace)
         m_trace->sent(bytes);
-    if (!isOpen() || portFailed() || bytes.isEmpty())
+    if (!isOpen() || m_port.failed() || bytes.isEmpty())
         return;
-    m_port->write(bytes);
-    if (!m_port->waitForBytesWritten(10 * int(bytes.size()) + 100)) {
+    if (!m_port.write(bytes, 10 * int(bytes.size()) + 100)) {
         if (m_trace)
             m_trace->writeIncomplete();
         // Unsent bytes must not go out later as a surprise request.
-        if (!portFailed())
-            m_port->clear(QSerialPort::Output);
+        m_port.discardOutput();
     }
 }
 
@@ -167,22 +83,15 @@ SerialLink::ReadResult SerialLink::readWithin(int n, int timeoutMs, bool silence
 SerialLink::ReadResult SerialLink::readPort(int n, int timeoutMs)
 {
     ReadResult result;
-    if (!isOpen() || portFailed())
+    if (!isOpen())
         return result;
 
     const QDeadlineTimer deadline(timeoutMs);
-    while (result.data.size() < n) {
-        if (m_port->bytesAvailable() > 0) {
-            result.data += m_port->read(n - result.data.size());
-            continue;
-        }
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0)
-            break;
-        if (!m_port->waitForReadyRead(int(left)) && portFailed())
+    do {
+        if (!m_port.readSome(&result.data, n - result.data.size(), int(qMax<qint64>(0, deadline.remainingTime()))))
             return ReadResult {};
-    }
-    if (portFailed())
+    } while (result.data.size() < n && !deadline.hasExpired());
+    if (m_port.failed())
         return ReadResult {};
     result.ok = true;
     return result;

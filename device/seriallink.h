@@ -3,9 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
+#include "serialport.h"
 
-class QSerialPort;
 class SerialTrace;
 
 // The one serial port of the tool: fixed line settings, synchronous reads with time-outs.
@@ -49,7 +48,7 @@ public:
 
     // True after the port failed under the tool (line error, adapter pulled, peer gone):
     // every read fails until Close and Open.
-    bool isBroken() const { return m_broken; }
+    bool isBroken() const { return m_port.hasFailed(); }
     // Bytes received and not yet read, never more than ReadBufferSize.
     qint64 pendingBytes() const;
     static constexpr qint64 ReadBufferSize = 4096;
@@ -67,11 +66,8 @@ public:
 
 private:
     ReadResult readPort(int n, int timeoutMs);
-    bool portFailed();
-    static bool isFailure(int error);
 
-    std::unique_ptr<QSerialPort> m_port;
-    bool m_broken = false;
+    SerialPort m_port;
     int m_flushLimitMs = FlushLimitMs;
     SerialTrace* m_trace = nullptr;
 };
