@@ -3,6 +3,7 @@
 #include "lifecycle.h"
 #include "messagebox.h"
 #include "screenfit.h"
+#include "systemstore.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,7 +33,14 @@ constexpr int SwShowMinimized = 2;
 constexpr int SwShowMaximized = 3;
 constexpr int WpfRestoreToMaximized = 2;
 
-enum class Kind { SpinValue, ItemIndex, ColumnWidth, Text, Checked };
+enum class Kind
+{
+    SpinValue,
+    ItemIndex,
+    ColumnWidth,
+    Text,
+    Checked
+};
 
 struct StoredProperty
 {
@@ -301,17 +308,10 @@ void TFormStorage::setStoreDirectory(const QString& directory)
 
 std::unique_ptr<QSettings> TFormStorage::openStore()
 {
-    // The machine-wide registry hive on Windows; where there is none, an INI file with the
-    // same key path in the user's configuration folder.
-#ifdef Q_OS_WIN
     if (g_storeDirectory.isEmpty())
-        return std::make_unique<QSettings>(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Pralvek\\TavroQM407"),
-                                           QSettings::NativeFormat);
-#endif
-    const QString directory = g_storeDirectory.isEmpty()
-                                  ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
-                                  : g_storeDirectory;
-    return std::make_unique<QSettings>(directory + QStringLiteral("/Pralvek/TavroQM407.ini"), QSettings::IniFormat);
+        return SystemStore::open();
+    return std::make_unique<QSettings>(g_storeDirectory + QStringLiteral("/Pralvek/TavroQM407.ini"),
+                                       QSettings::IniFormat);
 }
 
 void TFormStorage::restore()
@@ -349,7 +349,7 @@ void TFormStorage::restorePlacement(QSettings& store)
     // While the window is being shown its frame may be known before its position accounts for
     // it: take the position move() works with, so a missing number keeps the window in place.
     const QRect frame(m_form->pos(), m_form->frameGeometry().size());
-    readInteger(store, QStringLiteral("Flags"), 0);   // Windows' own detail; only its type matters here
+    readInteger(store, QStringLiteral("Flags"), 0); // Windows' own detail; only its type matters here
     const QString suffix = screenSuffix();
     const QString minMax = readScreenValue(store, QStringLiteral("MinMaxPos"), suffix);
     const QString normal = readScreenValue(store, QStringLiteral("NormPos"), suffix);
@@ -357,8 +357,8 @@ void TFormStorage::restorePlacement(QSettings& store)
     const int storedPixelsPerInch = readInteger(store, QStringLiteral("PixelsPerInch"), presentPixelsPerInch);
 
     if ((!minMax.trimmed().isEmpty() || !normal.trimmed().isEmpty()) && storedPixelsPerInch == presentPixelsPerInch) {
-        std::array<int, 4> rect = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(),
-                                                    frame.top() + frame.height()});
+        std::array<int, 4> rect
+            = readFour(normal, {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()});
         if (isFixedSize(m_form)) {
             rect[2] = rect[0] + frame.width();
             rect[3] = rect[1] + frame.height();
@@ -382,7 +382,8 @@ void TFormStorage::restorePlacement(QSettings& store)
     case 6:
     case 7:
         // Shown first, then minimized: the taskbar entry exists and the window restores normal.
-        QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
+        QTimer::singleShot(0, m_form,
+                           [form = m_form] { form->setWindowState(form->windowState() | Qt::WindowMinimized); });
         break;
     case 3:
         QTimer::singleShot(0, m_form, [form = m_form] { form->setWindowState(Qt::WindowMaximized); });
@@ -427,7 +428,9 @@ void TFormStorage::savePlacement(QSettings& store, bool destroying)
 {
     const Qt::WindowStates state = m_form->windowState();
     const bool minimized = state.testFlag(Qt::WindowMinimized);
-    const int showCmd = minimized ? SwShowMinimized : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized : SwShowNormal;
+    const int showCmd = minimized             ? SwShowMinimized
+        : state.testFlag(Qt::WindowMaximized) ? SwShowMaximized
+                                              : SwShowNormal;
     const int flags = minimized && state.testFlag(Qt::WindowMaximized) ? WpfRestoreToMaximized : 0;
     const QRect frame = m_form->frameGeometry();
     const QString suffix = screenSuffix();
