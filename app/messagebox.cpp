@@ -33,9 +33,9 @@ int firstButton(int flags)
 {
     switch (flags & 0x0F) {
     case 4: // Yes/No: never answer a question with Yes unasked
-        return IDNO;
+        return ButtonNo;
     default:
-        return IDOK;
+        return ButtonOk;
     }
 }
 
@@ -86,22 +86,22 @@ int showRealBox(const QString& text, const QString& caption, int flags)
     const auto* clicked = box.clickedButton();
     switch (box.standardButton(const_cast<QAbstractButton*>(clicked))) {
     case QMessageBox::Yes:
-        return IDYES;
+        return ButtonYes;
     case QMessageBox::No:
-        return IDNO;
+        return ButtonNo;
     case QMessageBox::Cancel:
-        return IDCANCEL;
+        return ButtonCancel;
     case QMessageBox::Ok:
-        return IDOK;
+        return ButtonOk;
     default:
         // Closed without a button (quit request): the safe answer.
-        return (flags & 0x0F) == 4 ? IDNO : (flags & 0x0F) == 1 ? IDCANCEL : IDOK;
+        return (flags & 0x0F) == 4 ? ButtonNo : (flags & 0x0F) == 1 ? ButtonCancel : ButtonOk;
     }
 }
 
 } // namespace
 
-int MessageBox(const QString& text, const QString& caption, int flags)
+int ShowMessageBox(const QString& text, const QString& caption, int flags)
 {
     SeamState& s = seam();
     MessageBoxSeam::Shown shown {text, caption, flags, 0};
@@ -122,22 +122,22 @@ int MessageBox(const QString& text, const QString& caption, int flags)
 
 void ShowError(const QString& text)
 {
-    MessageBox(text, QStringLiteral("Ошибка"), MessageBoxFlags::Error);
+    ShowMessageBox(text, QStringLiteral("Ошибка"), MessageBoxFlags::Error);
 }
 
 bool AskConfirmation(const QString& text)
 {
-    return MessageBox(text, QStringLiteral("Предупреждение"), MessageBoxFlags::Confirmation) == IDYES;
+    return ShowMessageBox(text, QStringLiteral("Предупреждение"), MessageBoxFlags::Confirmation) == ButtonYes;
 }
 
 void ShowResult(const QString& text, const QString& caption)
 {
-    MessageBox(text, caption, MessageBoxFlags::Result);
+    ShowMessageBox(text, caption, MessageBoxFlags::Result);
 }
 
 void ShowUncaughtError(const QString& message)
 {
-    MessageBox(WithFullStop(message), ApplicationTitle(), MessageBoxFlags::Uncaught);
+    ShowMessageBox(WithFullStop(message), ApplicationTitle(), MessageBoxFlags::Uncaught);
 }
 
 void ShowUncaughtException()

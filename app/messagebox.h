@@ -5,7 +5,7 @@
 
 #include <functional>
 
-// Every message the tool shows goes through MessageBox: one place for the box kinds, the
+// Every message the tool shows goes through ShowMessageBox: one place for the box kinds, the
 // task-modal behaviour and the test seam.
 namespace MessageBoxFlags {
 constexpr int Error = 0x2010; // stop icon, OK, task-modal
@@ -17,14 +17,14 @@ constexpr int GridConfirm = 0x21; // question icon, OK and Cancel (the grid's ow
 
 enum MessageBoxButton
 {
-    IDOK = 1,
-    IDCANCEL = 2,
-    IDYES = 6,
-    IDNO = 7,
+    ButtonOk = 1,
+    ButtonCancel = 2,
+    ButtonYes = 6,
+    ButtonNo = 7,
 };
 
 // Shows the box and gives back the code of the pressed button.
-int MessageBox(const QString& text, const QString& caption, int flags);
+int ShowMessageBox(const QString& text, const QString& caption, int flags);
 
 void ShowError(const QString& text); // "Ошибка"
 bool AskConfirmation(const QString& text); // "Предупреждение"; true on Yes

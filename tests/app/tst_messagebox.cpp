@@ -41,7 +41,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, shown);
         QCOMPARE(WithFullStop(message), shown);
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         ShowUncaughtError(message);
         QCOMPARE(MessageBoxSeam::last().text, shown);
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
@@ -68,13 +68,13 @@ private slots:
 
     void kindsAndAnswers()
     {
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         ShowError(QStringLiteral("Ошибка чтения из COM порта"));
-        MessageBoxSeam::pushAnswer(IDYES);
+        MessageBoxSeam::pushAnswer(ButtonYes);
         QVERIFY(AskConfirmation(QStringLiteral("Продолжить?")));
-        MessageBoxSeam::pushAnswer(IDNO);
+        MessageBoxSeam::pushAnswer(ButtonNo);
         QVERIFY(!AskConfirmation(QStringLiteral("Продолжить?")));
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         ShowResult(QStringLiteral("Версия 1.1"), QStringLiteral("Версия"));
         const QList<MessageBoxSeam::Shown> shown = MessageBoxSeam::shown();
         QCOMPARE(shown.size(), 4);
@@ -89,7 +89,7 @@ private slots:
         // Unattended: a question is never answered Yes unasked.
         MessageBoxSeam::setUnattended(true);
         QVERIFY(!AskConfirmation(QStringLiteral("Стереть?")));
-        QCOMPARE(MessageBox(QStringLiteral("Delete record?"), QStringLiteral("Confirm"), 0x21), int(IDOK));
+        QCOMPARE(ShowMessageBox(QStringLiteral("Delete record?"), QStringLiteral("Confirm"), 0x21), int(ButtonOk));
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 2);
     }
 
@@ -141,11 +141,11 @@ private slots:
         QTest::addColumn<int>("click");
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("icon");
-        QTest::newRow("question yes") << 0x2034 << int(QMessageBox::Yes) << int(IDYES) << int(QMessageBox::Warning);
-        QTest::newRow("question no") << 0x2034 << int(QMessageBox::No) << int(IDNO) << int(QMessageBox::Warning);
-        QTest::newRow("error") << 0x2010 << int(QMessageBox::Ok) << int(IDOK) << int(QMessageBox::Critical);
-        QTest::newRow("result") << 0x2040 << int(QMessageBox::Ok) << int(IDOK) << int(QMessageBox::Information);
-        QTest::newRow("grid cancel") << 0x21 << int(QMessageBox::Cancel) << int(IDCANCEL) << int(QMessageBox::Question);
+        QTest::newRow("question yes") << 0x2034 << int(QMessageBox::Yes) << int(ButtonYes) << int(QMessageBox::Warning);
+        QTest::newRow("question no") << 0x2034 << int(QMessageBox::No) << int(ButtonNo) << int(QMessageBox::Warning);
+        QTest::newRow("error") << 0x2010 << int(QMessageBox::Ok) << int(ButtonOk) << int(QMessageBox::Critical);
+        QTest::newRow("result") << 0x2040 << int(QMessageBox::Ok) << int(ButtonOk) << int(QMessageBox::Information);
+        QTest::newRow("grid cancel") << 0x21 << int(QMessageBox::Cancel) << int(ButtonCancel) << int(QMessageBox::Question);
     }
     void realBoxReportsTheClickedButton()
     {
@@ -168,7 +168,7 @@ private slots:
             QTest::mouseClick(box->button(QMessageBox::StandardButton(click)), Qt::LeftButton);
         });
         poll.start();
-        QCOMPARE(MessageBox(QStringLiteral("Текст"), QStringLiteral("Заголовок"), flags), answer);
+        QCOMPARE(ShowMessageBox(QStringLiteral("Текст"), QStringLiteral("Заголовок"), flags), answer);
         QVERIFY(seen);
         QCOMPARE(MessageBoxSeam::last().answer, answer);
     }

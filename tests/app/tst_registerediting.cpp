@@ -110,7 +110,7 @@ private slots:
         // Start-up made the master record current, so the new one is written before it.
         QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {6, 0, 1, 2, 5}));
         select(6);
-        MessageBoxSeam::pushAnswer(IDYES);
+        MessageBoxSeam::pushAnswer(ButtonYes);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Вы действительно хотите удалить запись о пульт. N 6?"));
         answerEditWindow(QStringLiteral("b"), QStringLiteral("7"));
@@ -185,7 +185,7 @@ private slots:
             for (const QString& attempt : attempts) {
                 edit->EdPNum->clear();
                 AppTest::typeText(edit->EdPNum, attempt);
-                MessageBoxSeam::pushAnswer(IDOK);
+                MessageBoxSeam::pushAnswer(ButtonOk);
                 QTest::mouseClick(edit->BtOk, Qt::LeftButton);
                 seenInField << edit->EdPNum->text();
                 if (attempt != attempts.back())
@@ -219,7 +219,7 @@ private slots:
             auto* edit = static_cast<TSFEditItem*>(window);
             edit->EdPNum->clear();
             AppTest::typeText(edit->EdPNum, QStringLiteral("106"));
-            MessageBoxSeam::pushAnswer(IDOK);
+            MessageBoxSeam::pushAnswer(ButtonOk);
             QTest::mouseClick(edit->BtOk, Qt::LeftButton);
             QVERIFY(edit->isVisible());
             edit->EdPNum->clear();
@@ -244,7 +244,7 @@ private slots:
         AppTest::onModal(QStringLiteral("SFEditItem"), [&](TAuxWindow* window) {
             auto* edit = static_cast<TSFEditItem*>(window);
             AppTest::typeText(edit->EdPNum, QStringLiteral("106"));
-            MessageBoxSeam::pushAnswer(IDOK);
+            MessageBoxSeam::pushAnswer(ButtonOk);
             QTest::mouseClick(edit->BtOk, Qt::LeftButton);
             QVERIFY(edit->isVisible());
             QTest::mouseClick(edit->BtCancel, Qt::LeftButton);
@@ -261,14 +261,14 @@ private slots:
         full.setText(Field::CODE_D, "X0X0X0X0X?");
         start({AppTest::record(0, "MASTER", {}, 0x5A5A53), full, AppTest::record(2, "106")});
         select(1);
-        MessageBoxSeam::pushAnswer(IDNO);
+        MessageBoxSeam::pushAnswer(ButtonNo);
         QTest::mouseClick(m_window->BtErase, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Стереть информацию о брелке в пульт. N 105?"));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Предупреждение"));
         QCOMPARE(MessageBoxSeam::last().flags, 0x2034);
         QCOMPARE(AppTest::recordsIn(QStringLiteral("Trinket.dat"))[1].asInteger(Field::ID_TRINK), 0x123453);
 
-        MessageBoxSeam::pushAnswer(IDYES);
+        MessageBoxSeam::pushAnswer(ButtonYes);
         QTest::mouseClick(m_window->BtErase, Qt::LeftButton);
         const Record erased = AppTest::recordsIn(QStringLiteral("Trinket.dat"))[1];
         QCOMPARE(erased.asInteger(Field::ID_TRINK), 0);
@@ -278,12 +278,12 @@ private slots:
         QCOMPARE(erased.asInteger(Field::ID_TRINK_D), 0x654323);
         QCOMPARE(erased.asText(Field::CODE_D), QByteArray("X0X0X0X0X?"));
 
-        MessageBoxSeam::pushAnswer(IDNO);
+        MessageBoxSeam::pushAnswer(ButtonNo);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Вы действительно хотите удалить запись о пульт. N 105?"));
         QCOMPARE(AppTest::recordCount(*m_window), 3);
         const qint64 lengthBefore = dataFile().size();
-        MessageBoxSeam::pushAnswer(IDYES);
+        MessageBoxSeam::pushAnswer(ButtonYes);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {0, 2}));
         QCOMPARE(dataFile().size(), lengthBefore); // rewritten in place, stale tail kept
@@ -316,7 +316,7 @@ private slots:
         QCOMPARE(MessageBoxSeam::shown().size(), 0);
         QVERIFY(!m_window->SFEditItem->isVisible());
         select(2);
-        MessageBoxSeam::pushAnswer(IDNO);
+        MessageBoxSeam::pushAnswer(ButtonNo);
         QTest::mouseClick(m_window->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
     }

@@ -144,7 +144,7 @@ private slots:
         search()->setText(QStringLiteral("мир")); // hides record 2
         QCOMPARE(selectedId(), 1);
         QCOMPARE(currentId(), 1);
-        MessageBoxSeam::pushAnswer(IDNO);
+        MessageBoxSeam::pushAnswer(ButtonNo);
         QTest::mouseClick(w->BtDel, Qt::LeftButton);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Вы действительно хотите удалить запись о пульт. N 105?"));
 
@@ -282,7 +282,7 @@ private slots:
                                    QByteArray("N;Пульт. N;Адрес;Брелок 2;Брелок 3\r\n"
                                               "1;600;\"ул. Новая; 1;;\r\n")));
         FileDialogSeam::pushAnswer(bad);
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         item("NImportCsv")->trigger();
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Незакрытая кавычка в строке 2"));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(MessageBoxSeam::shown().size(), 1);
         // An export that cannot be written says so.
         FileDialogSeam::pushAnswer(m_dir->path(QStringLiteral("missing/out.csv")));
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         item("NExportCsv")->trigger();
         QVERIFY2(MessageBoxSeam::last().text.startsWith(QStringLiteral("Не могу создать файл ")),
                  qPrintable(MessageBoxSeam::last().text));

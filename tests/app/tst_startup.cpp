@@ -259,10 +259,10 @@ private slots:
         auto window = AppTest::makeWindow();
         window->show();
         QCOMPARE(AppTest::currentId(*window), 0);
-        MessageBoxSeam::pushAnswer(IDCANCEL);
+        MessageBoxSeam::pushAnswer(ButtonCancel);
         QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(AppTest::recordCount(*window), 2);
-        MessageBoxSeam::pushAnswer(IDOK);
+        MessageBoxSeam::pushAnswer(ButtonOk);
         QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Delete record?"));
         QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Confirm"));

@@ -420,7 +420,7 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 0);
     clickRow(w, 2);
-    MessageBoxSeam::pushAnswer(IDNO);
+    MessageBoxSeam::pushAnswer(ButtonNo);
     click(w.BtSetTrink);
     QCOMPARE(lastMessage().text, QStringLiteral("Брелок для этого устройства уже установлен, продолжить?"));
     QCOMPARE(lastMessage().caption, QStringLiteral("Предупреждение"));
@@ -430,7 +430,7 @@ void TestOpsWindow::userEnrolmentAsksFirst()
     // Yes, and its own trinket enrolled again is no duplicate.
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
-    MessageBoxSeam::pushAnswer(IDYES);
+    MessageBoxSeam::pushAnswer(ButtonYes);
     rig.pressTrinkets({Taken});
     click(w.BtSetTrink);
     QCOMPARE(MessageBoxSeam::shown().size(), 1);
@@ -449,7 +449,7 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     const QString question = QStringLiteral("Мастер-брелок уже имеется в базе данных, продолжить?");
 
     // Another record's trinket cannot become the master.
-    MessageBoxSeam::pushAnswer(IDYES);
+    MessageBoxSeam::pushAnswer(ButtonYes);
     rig.pressTrinkets({Taken});
     trigger(w.NSetMaster);
     QCOMPARE(MessageBoxSeam::texts(), QStringList({question, QStringLiteral("Брелок с таким кодом уже есть в БД")}));
@@ -460,7 +460,7 @@ void TestOpsWindow::masterEnrolmentOverExistingMaster()
     MessageBoxSeam::clear();
     MessageBoxSeam::setUnattended(true);
     rig.sim.clearLog();
-    MessageBoxSeam::pushAnswer(IDYES);
+    MessageBoxSeam::pushAnswer(ButtonYes);
     rig.pressTrinkets({First});
     trigger(w.NSetMaster);
     QCOMPARE(MessageBoxSeam::texts(), QStringList {question});
@@ -502,7 +502,7 @@ void TestOpsWindow::enrolmentWithoutMaster()
     QCOMPARE(rig.sim.crcRequests(), 2);
     // From now on the user enrolments write the new master into slot 0.
     clickRow(w, 1);
-    MessageBoxSeam::pushAnswer(IDYES);
+    MessageBoxSeam::pushAnswer(ButtonYes);
     QCOMPARE(slotZeroWrites(rig), writeCells(9, hex("634E2D")));
 }
 
@@ -537,7 +537,7 @@ void TestOpsWindow::enrolmentErrorsInABox()
     }
     rig.pressTrinkets({First});
     if (master) {
-        MessageBoxSeam::pushAnswer(IDYES);
+        MessageBoxSeam::pushAnswer(ButtonYes);
         trigger(w.NSetMaster);
         QCOMPARE(MessageBoxSeam::shown().size(), 2);
         QCOMPARE(lastMessage().text, message);
@@ -855,7 +855,7 @@ void TestOpsWindow::closedPort()
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
     };
-    MessageBoxSeam::pushAnswer(IDYES);
+    MessageBoxSeam::pushAnswer(ButtonYes);
     trigger(w.NSetMaster);
     expectPortError("master");
     click(w.BtSetTrink);
