@@ -221,7 +221,8 @@ void TGridTrinket::deleteFocusedRecord()
     const int row = sourceRow(focused.row());
     if (row < 0)
         return;
-    if (ShowMessageBox(QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MessageBoxFlags::GridConfirm) != ButtonOk)
+    if (ShowMessageBox(QStringLiteral("Delete record?"), QStringLiteral("Confirm"), MessageBoxFlags::GridConfirm)
+        != ButtonOk)
         return;
     // The grid's own deletion: no refusal and no save; the next rewrite carries it to the file.
     m_store.setCurrentRow(row);

@@ -15,19 +15,19 @@
 
 namespace heldfile {
 namespace {
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
+    QString errnoText()
+    {
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
 
-int openName(const QByteArray& name, int flags)
-{
-    int fd;
-    do {
-        fd = ::open(name.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+    int openName(const QByteArray& name, int flags)
+    {
+        int fd;
+        do {
+            fd = ::open(name.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    }
 
 } // namespace
 

@@ -9,15 +9,15 @@
 
 namespace heldfile {
 namespace {
-HANDLE native(Handle h)
-{
-    return reinterpret_cast<HANDLE>(h);
-}
+    HANDLE native(Handle h)
+    {
+        return reinterpret_cast<HANDLE>(h);
+    }
 
-LPCWSTR wide(const QString& path)
-{
-    return reinterpret_cast<LPCWSTR>(path.utf16());
-}
+    LPCWSTR wide(const QString& path)
+    {
+        return reinterpret_cast<LPCWSTR>(path.utf16());
+    }
 } // namespace
 
 Handle openRegular(const QString& path, Access access, Make make, bool* created, QString* error)
