@@ -141,5 +141,6 @@ Kind kindOf(const QString& path)
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return Kind::Link;
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::Other : Kind::Regular;
+}
 
 } // namespace heldfile
