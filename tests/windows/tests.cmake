@@ -14,3 +14,4 @@ add_qm407_test(tst_opsformat SOURCES ${shared}/ops/tst_opsformat.cpp LIBS qm407_
 add_qm407_test(tst_systemstore SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_systemstore.cpp LIBS qm407_testkit)
 add_qm407_test(tst_comport SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_comport.cpp LIBS qm407_device TIMEOUT 120)
 set_property(TEST tst_comport APPEND PROPERTY ENVIRONMENT "QM407_WINE_SIM=QM407")
+add_qm407_test(tst_guard SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_guard.cpp LIBS qm407_app)
