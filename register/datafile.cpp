@@ -200,20 +200,19 @@ bool DataFile::restoreFromBackup(QString* message)
         if (backup.openForReading(m_backupPath)) {
             m_store.deactivate();
             m_store.activate();
-            const qint64 used = DataFormat::read(m_store, fetchFrom(backup));
-            QByteArray bytes(qsizetype(used), Qt::Uninitialized);
-            const qint64 size = backup.size();
-            // Its bytes go over the data file's start, its tail after them; the data file's own
+            DataFormat::read(m_store, fetchFrom(backup));
+            // All its bytes, its tail past the register too, go over the data file's start through
+            // the journal, so a crash leaves the old file or the whole copy; the data file's own
             // tail beyond stays, as a plain copy over it would leave it.
-            ok = (used == 0 || backup.readAt(0, bytes.data(), used) == used) && m_file.openOrCreate(m_dataPath)
-                && m_file.reserve(size) && writeThroughJournal(bytes, false);
-            for (qint64 at = used; ok && at < size;) {
-                char block[4096];
-                const qint64 got = backup.readAt(at, block, qMin<qint64>(sizeof block, size - at));
-                ok = got > 0 && m_file.writeAt(at, block, got);
+            const qint64 size = backup.size();
+            QByteArray bytes(qsizetype(qMax<qint64>(size, 0)), Qt::Uninitialized);
+            ok = size >= 0;
+            for (qint64 at = 0; ok && at < size;) {
+                const qint64 got = backup.readAt(at, bytes.data() + at, size - at);
+                ok = got > 0;
                 at += got;
             }
-            ok = ok && m_file.flush();
+            ok = ok && m_file.openOrCreate(m_dataPath) && writeThroughJournal(bytes, false);
             if (ok)
                 loadHeld();
         }

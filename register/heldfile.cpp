@@ -5,6 +5,13 @@
 
 using namespace heldfile;
 
+HeldFile::Recorder heldfile::recorder = nullptr;
+
+void HeldFile::setRecorder(Recorder r)
+{
+    heldfile::recorder = r;
+}
+
 namespace {
 bool copyRange(Handle in, qint64 from, Handle out, qint64 to, qint64 n)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // A file opened for reading and writing and held exclusively until released: no other opener
@@ -58,6 +59,35 @@ public:
     // not a regular file, or when the target is read-only, held, or neither a regular file nor
     // a link.
     static bool copyOver(const QString& source, const QString& target);
+
+    // One file operation that changed the disk or its durability, told after it succeeded.
+    struct Operation
+    {
+        enum Kind
+        {
+            Open, // handle opened on path; created when this open made the name
+            Write, // data written at offset through handle (one system call's worth)
+            SetLength, // the file of handle cut or grown to size
+            Allocate, // room for size bytes: the file of handle grown to size when shorter
+            FlushData, // the file of handle flushed
+            Close, // handle closed
+            Remove, // the name path removed
+            Rename, // the name path moved over target
+            FlushFolder, // the folder path flushed, with the names in it
+        };
+        Kind kind;
+        qintptr handle = -1;
+        QString path;
+        QString target;
+        qint64 offset = 0;
+        qint64 size = 0;
+        QByteArrayView data;
+        bool created = false;
+    };
+    using Recorder = void (*)(const Operation&);
+    // The crash-state explorer's seam: every operation above goes to the recorder, none when it is
+    // null (the default). Not for concurrent use: set it while no file is being worked on.
+    static void setRecorder(Recorder recorder);
 
 private:
     // A descriptor, or a HANDLE on Windows; -1 when none is held.

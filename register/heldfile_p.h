@@ -3,6 +3,8 @@
 // The per-platform half of HeldFile: each platform's file (heldfile_posix.cpp, heldfile_win.cpp)
 // defines these primitives, and heldfile.cpp builds the held file and its helpers on them once.
 
+#include "heldfile.h"
+
 #include <QString>
 
 namespace heldfile {
@@ -32,6 +34,22 @@ enum class Kind
     Link,
     Other,
 };
+
+// The recorder HeldFile::setRecorder set; null unless a crash-state explorer runs. Each primitive
+// that changes the disk tells it what it did, after doing it, behind an `if (recorder)`.
+extern HeldFile::Recorder recorder;
+
+inline void tellHandle(HeldFile::Operation::Kind kind, qintptr handle, qint64 offset = 0, qint64 size = 0,
+                       QByteArrayView data = {})
+{
+    recorder({kind, handle, QString(), QString(), offset, size, data, false});
+}
+
+inline void tellName(HeldFile::Operation::Kind kind, const QString& path, const QString& target = QString(),
+                     qintptr handle = -1, bool created = false)
+{
+    recorder({kind, handle, path, target, 0, 0, {}, created});
+}
 
 inline void setError(QString* error, const QString& text)
 {

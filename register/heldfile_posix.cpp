@@ -72,6 +72,8 @@ Handle openRegular(const QString& path, Access access, Make make, bool* created,
             ::unlink(name.constData());
         return NoHandle;
     }
+    if (recorder)
+        tellName(HeldFile::Operation::Open, path, QString(), fd, *created);
     return fd;
 }
 
@@ -129,6 +131,8 @@ bool writeAtRaw(Handle fd, qint64 offset, const char* data, qint64 n)
             continue;
         if (put <= 0)
             return false;
+        if (recorder)
+            tellHandle(HeldFile::Operation::Write, fd, offset, 0, QByteArrayView(data, put));
         data += put;
         offset += put;
         n -= put;
@@ -142,6 +146,8 @@ bool setLength(Handle fd, qint64 size)
     do {
         rc = ::ftruncate(fd, off_t(size));
     } while (rc != 0 && errno == EINTR);
+    if (rc == 0 && recorder)
+        tellHandle(HeldFile::Operation::SetLength, fd, 0, size);
     return rc == 0;
 }
 
@@ -151,8 +157,11 @@ bool allocate(Handle fd, qint64 size)
     if (old < 0)
         return false;
     const int rc = ::posix_fallocate(fd, 0, off_t(size));
-    if (rc == 0)
+    if (rc == 0) {
+        if (recorder)
+            tellHandle(HeldFile::Operation::Allocate, fd, 0, size);
         return true;
+    }
     if (rc != EINVAL && rc != EOPNOTSUPP)
         return false;
     // A file system without allocation: write zeros past the end instead.
@@ -161,6 +170,8 @@ bool allocate(Handle fd, qint64 size)
         if (!writeAtRaw(fd, at, zeros, qMin(CopyBlock, size - at)))
             return false;
     }
+    if (recorder)
+        tellHandle(HeldFile::Operation::Allocate, fd, 0, size);
     return true;
 }
 
@@ -170,22 +181,34 @@ bool flushData(Handle fd)
     do {
         rc = ::fdatasync(fd);
     } while (rc != 0 && errno == EINTR);
+    if (rc == 0 && recorder)
+        tellHandle(HeldFile::Operation::FlushData, fd);
     return rc == 0;
 }
 
 void closeHandle(Handle fd)
 {
     ::close(fd);
+    if (recorder)
+        tellHandle(HeldFile::Operation::Close, fd);
 }
 
 bool removeName(const QString& path)
 {
-    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT;
+    if (::unlink(QFile::encodeName(path).constData()) != 0)
+        return errno == ENOENT;
+    if (recorder)
+        tellName(HeldFile::Operation::Remove, path);
+    return true;
 }
 
 bool renameOver(const QString& from, const QString& to)
 {
-    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return false;
+    if (recorder)
+        tellName(HeldFile::Operation::Rename, from, to);
+    return true;
 }
 
 // A created, renamed or removed name reaches the disk only with its folder.
@@ -195,7 +218,8 @@ void flushFolderOf(const QString& path)
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
-    ::fsync(fd);
+    if (::fsync(fd) == 0 && recorder)
+        tellName(HeldFile::Operation::FlushFolder, QFile::decodeName(folder));
     ::close(fd);
 }
 

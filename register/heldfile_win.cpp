@@ -41,6 +41,8 @@ Handle openRegular(const QString& path, Access access, Make make, bool* created,
         setError(error, QStringLiteral("Not a regular file"));
         return NoHandle;
     }
+    if (recorder)
+        tellName(HeldFile::Operation::Open, path, QString(), reinterpret_cast<Handle>(h), *created);
     return reinterpret_cast<Handle>(h);
 }
 
@@ -88,6 +90,8 @@ bool writeAtRaw(Handle h, qint64 offset, const char* data, qint64 n)
         DWORD put = 0;
         if (!WriteFile(native(h), data, DWORD(qMin<qint64>(n, 1 << 30)), &put, &at) || put == 0)
             return false;
+        if (recorder)
+            tellHandle(HeldFile::Operation::Write, h, offset, 0, QByteArrayView(data, qsizetype(put)));
         data += put;
         offset += put;
         n -= put;
@@ -99,7 +103,11 @@ bool setLength(Handle h, qint64 size)
 {
     LARGE_INTEGER at {};
     at.QuadPart = size;
-    return SetFilePointerEx(native(h), at, nullptr, FILE_BEGIN) && SetEndOfFile(native(h));
+    if (!SetFilePointerEx(native(h), at, nullptr, FILE_BEGIN) || !SetEndOfFile(native(h)))
+        return false;
+    if (recorder)
+        tellHandle(HeldFile::Operation::SetLength, h, 0, size);
+    return true;
 }
 
 // Setting the end of file allocates the clusters, so a full disk is refused here.
@@ -110,22 +118,36 @@ bool allocate(Handle h, qint64 size)
 
 bool flushData(Handle h)
 {
-    return FlushFileBuffers(native(h));
+    if (!FlushFileBuffers(native(h)))
+        return false;
+    if (recorder)
+        tellHandle(HeldFile::Operation::FlushData, h);
+    return true;
 }
 
 void closeHandle(Handle h)
 {
     CloseHandle(native(h));
+    if (recorder)
+        tellHandle(HeldFile::Operation::Close, h);
 }
 
 bool removeName(const QString& path)
 {
-    return DeleteFileW(wide(path)) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!DeleteFileW(wide(path)))
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (recorder)
+        tellName(HeldFile::Operation::Remove, path);
+    return true;
 }
 
 bool renameOver(const QString& from, const QString& to)
 {
-    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    if (recorder)
+        tellName(HeldFile::Operation::Rename, from, to);
+    return true;
 }
 
 void flushFolderOf(const QString&)
