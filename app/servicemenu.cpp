@@ -223,9 +223,12 @@ void TServiceMenu::NSaveImageClick()
                                                   proposed, ImageFilter);
     if (path.isEmpty())
         return;
-    // The dump text goes beside the image, under the same name.
-    const QFileInfo image(path);
-    const QString textPath = image.dir().filePath(image.completeBaseName() + QStringLiteral(".txt"));
+    // The dialog confirmed replacing the image, not the text that goes beside it.
+    const QString textPath = KeptFiles::dumpTextPath(path);
+    if (QFileInfo::exists(textPath)
+        && !AskConfirmation(
+            QStringLiteral("Файл %1 уже существует. Заменить?").arg(QDir::toNativeSeparators(textPath))))
+        return;
     QString error;
     if (!KeptFiles::writeFile(path, m_cells, &error)
         || !KeptFiles::writeFile(textPath, KeptFiles::textFile(m_dumpLines), &error))

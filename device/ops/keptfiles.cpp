@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace KeptFiles {
@@ -70,6 +71,24 @@ QString imageStamp(const QDateTime& at)
 QString journalBaseName(const QString& consoleNumber, const QDate& day)
 {
     return QStringLiteral("Журнал_") + folderName(consoleNumber) + u'_' + day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+namespace {
+    // Two existing names are compared through links (QFileInfo), others by their paths alone:
+    // QFileInfo takes any two missing files for the same one.
+    bool sameFile(const QFileInfo& a, const QFileInfo& b)
+    {
+        return a.exists() && b.exists() ? a == b : a.absoluteFilePath() == b.absoluteFilePath();
+    }
+} // namespace
+
+QString dumpTextPath(const QString& imagePath)
+{
+    const QFileInfo image(imagePath);
+    QString text = image.dir().filePath(image.completeBaseName() + QStringLiteral(".txt"));
+    while (sameFile(QFileInfo(text), image))
+        text += QStringLiteral(".txt");
+    return text;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes, QString* error)

@@ -30,6 +30,10 @@ QString imageStamp(const QDateTime& at);
 // "Журнал_101_2026-12-09".
 QString journalBaseName(const QString& consoleNumber, const QDate& day);
 
+// Where the dump text of an image goes: beside it under the same name with ".txt", or, when
+// that names the image itself, the image's whole name with ".txt" after it. Never the image.
+QString dumpTextPath(const QString& imagePath);
+
 // Writes the file whole; false with the reason in *error.
 bool writeFile(const QString& path, const QByteArray& bytes, QString* error);
 // Reads a memory image: exactly 256 bytes. False with the reason in *error.

@@ -86,6 +86,13 @@ void TestKeeping::names()
              QStringLiteral("Журнал_101_2026-12-09"));
 
     QTemporaryDir dir;
+    // The dump text is never the image itself, also not through a link.
+    const QString bin = dir.filePath(QStringLiteral("m.bin"));
+    QCOMPARE(KeptFiles::dumpTextPath(bin), dir.filePath(QStringLiteral("m.txt")));
+    QCOMPARE(KeptFiles::dumpTextPath(dir.filePath(QStringLiteral("i.txt"))), dir.filePath(QStringLiteral("i.txt.txt")));
+    QVERIFY(Fixtures::writeFile(bin, "x") && QFile::link(bin, dir.filePath(QStringLiteral("m.txt"))));
+    QCOMPARE(KeptFiles::dumpTextPath(bin), dir.filePath(QStringLiteral("m.txt.txt")));
+
     QString error;
     QByteArray image;
     QVERIFY(KeptFiles::writeFile(dir.filePath(QStringLiteral("a.bin")), QByteArray(255, 'x'), &error));

@@ -225,6 +225,26 @@ void TestServiceMenu::imageAndCompare()
     QVERIFY(dumpText.endsWith("00F8  07 06 05 04 03 02 01 00 \r\n"));
     QCOMPARE(dumpText.size(), 3 + 32 * 32);
 
+    // The text beside an image is replaced only when the installer says so; No writes neither.
+    const QString other = rig.folder.filePath(QStringLiteral("101/other.bin"));
+    const QString otherText = rig.folder.filePath(QStringLiteral("101/other.txt"));
+    QVERIFY(Fixtures::writeFile(otherText, "notes"));
+    FileDialogSeam::pushAnswer(other);
+    MessageBoxSeam::pushAnswer(IDNO);
+    trigger(s->NSaveImage);
+    QCOMPARE(MessageBoxSeam::texts(),
+             QStringList {QStringLiteral("Файл ") + QDir::toNativeSeparators(otherText)
+                          + QStringLiteral(" уже существует. Заменить?")});
+    QVERIFY(!QFile::exists(other));
+    QCOMPARE(readAll(otherText), QByteArray("notes"));
+    // An image named *.txt keeps its bytes; the text goes under a name of its own.
+    const QString named = rig.folder.filePath(QStringLiteral("101/image.txt"));
+    FileDialogSeam::pushAnswer(named);
+    trigger(s->NSaveImage);
+    QCOMPARE(readAll(named), memory);
+    QCOMPARE(readAll(named + QStringLiteral(".txt")), dumpText);
+    MessageBoxSeam::clear();
+
     // From the dump window the dump shown is compared: detection only on the wire.
     QString shown;
     rig.onModal(QStringLiteral("SFROM"), [&](TAuxWindow* window) {
