@@ -354,15 +354,13 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
 void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan)
 {
     RecordStore::Batch batch(store);
+    Editing::RecordNumbers numbers(store, maxRecordId);
     for (const ImportRow& row : plan.rows) {
         if (!row.refusal.isEmpty())
             continue;
         Record record = row.record;
-        // The add operation's numbering, wrapping past the largest 32-bit number.
-        const qint32 id = qint32(quint32(maxRecordId) + 1u);
-        record.setInteger(Field::ID_RECORD, id);
+        record.setInteger(Field::ID_RECORD, numbers.next());
         store.append(record);
-        maxRecordId = id;
     }
 }
 

@@ -76,6 +76,7 @@ private slots:
     void exportBytes();
     void roundTrips_data();
     void roundTrips();
+    void numberingPastTheLargest();
     void refusals();
     void hostileFiles();
 };
@@ -147,6 +148,22 @@ void TestRegisterCsv::roundTrips()
     };
     for (int i = 0; i < 5; ++i)
         QVERIFY2(target.at(i) == expected[size_t(i)], qPrintable(QString::number(i)));
+}
+
+void TestRegisterCsv::numberingPastTheLargest()
+{
+    // The add operation's rule: past 2147483647 the lowest free numbers, the largest kept.
+    RecordStore s;
+    s.append(rec(2147483646, "A", ""));
+    s.append(rec(2, "B", ""));
+    QVERIFY(Fixtures::writeFile(pathIn(m_dir, "next.csv"), QByteArray(Header) + ";C;;;;;\r\n;D;;;;;\r\n;E;;;;;\r\n"));
+    qint32 maxId = 2147483646;
+    RegisterCsv::apply(s, maxId, RegisterCsv::plan(pathIn(m_dir, "next.csv"), s));
+    QCOMPARE(maxId, 2147483647);
+    QList<qint32> ids;
+    for (const Record& r : s.rows())
+        ids << r.asInteger(Field::ID_RECORD);
+    QCOMPARE(ids, (QList<qint32> {2147483646, 2, 2147483647, 1, 3}));
 }
 
 void TestRegisterCsv::refusals()
