@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QLineEdit>
@@ -323,7 +324,9 @@ void TFmTavro::lookUpMaster()
 void TFmTavro::FormDestroy()
 {
     // A failed final write throws here and skips the backup copy, keeping the old backup.
-    DataStream.shutDown();
+    if (!DataStream.shutDown())
+        ShowError(QStringLiteral("Резервная копия %1 не обновлена. Файл данных сохранён.")
+                      .arg(QDir::toNativeSeparators(DataStream.backupPath())));
     Close();
 }
 

@@ -45,8 +45,9 @@ public:
     bool backupExists() const;
 
     // FormDestroy's data-file steps: save, release, copy to the backup, close the register.
-    // A failed save throws, its message saying that the backup was kept, and skips the rest.
-    void shutDown();
+    // A failed save throws as SaveData does and skips the rest, keeping the old backup. False
+    // when the copy to the backup failed; the data file is saved then.
+    bool shutDown();
 
     qint32 MaxRecordId = 0;
     // The ID_TRINK of the record numbered 0, made current; 0 and no move when there is none.

@@ -276,8 +276,22 @@ private slots:
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
     }
 
+    // A folder in the backup's place: the data file is saved and the box names the backup.
+    void failedBackupIsReported()
+    {
+        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(1, "105")})));
+        QVERIFY(QDir().mkdir(Bkd));
+        auto window = AppTest::makeWindow();
+        window.reset();
+        QCOMPARE(MessageBoxSeam::texts(),
+                 QStringList {QStringLiteral("Резервная копия Trinket.bkd не обновлена. Файл данных сохранён.")});
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32> {1});
+        MessageBoxSeam::clear();
+    }
+
     // The final save cannot write past a file-size limit below the register's size: the box
-    // says the backup was kept, the backup is untouched and the data file loads as it was last
+    // is the writer's own, the backup is untouched and the data file loads as it was last
     // saved.
     void failedFinalSaveKeepsTheBackup()
     {
@@ -303,8 +317,7 @@ private slots:
         window.reset();
         ::setrlimit(RLIMIT_FSIZE, &before);
         ::signal(SIGXFSZ, previousHandler);
-        QCOMPARE(MessageBoxSeam::texts(),
-                 QStringList {QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Stream write error.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(AppTest::readFile(Bkd), backup);
         QCOMPARE(AppTest::readFile(Dat), data);
