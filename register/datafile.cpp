@@ -106,6 +106,23 @@ int DataFile::LoadData()
     }
 }
 
+bool DataFile::reloadHeld()
+{
+    if (!m_file.isOpen())
+        return false;
+    RecordStore::Batch batch(m_store);
+    const qint32 handedOut = MaxRecordId;
+    try {
+        if (!finishInterruptedSave())
+            return false;
+        loadHeld();
+    } catch (const std::exception&) {
+        return false;
+    }
+    MaxRecordId = qMax(MaxRecordId, handedOut);
+    return true;
+}
+
 void DataFile::loadHeld()
 {
     m_store.deactivate();

@@ -33,6 +33,10 @@ public:
     // the file loading as the last register saved (or, after an I/O error in the middle of
     // the write, as this one, finished at the next load).
     void SaveData();
+    // Reads the held file again, as the next start would find it, dropping changes whose save
+    // failed. MaxRecordId is not lowered: numbers handed out stay used. False when the file
+    // cannot be read; the register may then hold part of it.
+    bool reloadHeld();
     bool isHeld() const { return m_file.isOpen(); }
     void release() { m_file.release(); }
 
