@@ -2,6 +2,7 @@
 
 #include "csvformat.h"
 #include "editing.h"
+#include "plainfile.h"
 #include "recordstore.h"
 #include "text1251.h"
 
@@ -292,8 +293,8 @@ int ImportPlan::accepted() const
 ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits)
 {
     ImportPlan result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openPlainFileForReading(file, path)) {
         result.error = QStringLiteral("Не могу открыть файл %1").arg(QDir::toNativeSeparators(path));
         return result;
     }

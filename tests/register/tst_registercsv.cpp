@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using Fixtures::cp;
 
 namespace {
@@ -264,6 +266,9 @@ void TestRegisterCsv::hostileFiles()
     QCOMPARE(errorOf("rows.csv", header + ";1;;;;;\r\n;2;;;;;\r\n;3;;;;;\r\n", few),
              QStringLiteral("В файле больше 2 записей"));
     QCOMPARE(errorOf("missing.csv", QByteArray()).left(21), QStringLiteral("Не могу открыть файл "));
+    // A FIFO without a writer is refused at once instead of waiting for one.
+    QCOMPARE(::mkfifo(QFile::encodeName(pathIn(m_dir, "fifo.csv")).constData(), 0600), 0);
+    QCOMPARE(errorOf("fifo.csv", QByteArray()).left(21), QStringLiteral("Не могу открыть файл "));
     QCOMPARE(s.count(), 2);
 }
 
