@@ -131,8 +131,14 @@ void TServiceMenu::applyTrace()
 {
     // Without a trace the link pays one pointer test per transfer.
     std::unique_ptr<SerialTrace> next;
+    // Traced lines are written in the middle of an exchange: the box waits for its end.
+    const auto report = [this](const QString& message) {
+        QMetaObject::invokeMethod(
+            this, [message] { ShowError(message); }, Qt::QueuedConnection);
+    };
+    const QString folder = NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString();
     if (NSerialTrace->isChecked() || lcSerial().isDebugEnabled())
-        next = std::make_unique<SerialTrace>(NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString());
+        next = std::make_unique<SerialTrace>(folder, report);
     m_port.setTrace(next.get());
     m_trace = std::move(next);
 }

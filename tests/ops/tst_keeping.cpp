@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace DeviceOps;
 
 using Fixtures::hex;
@@ -42,6 +44,9 @@ private slots:
     void compareAfterTheMemoryChanged();
     void traceLines();
     void oldTraceFilesGo();
+    void traceIsTheOwnersOnly();
+    void traceRefusesWhatIsNotItsOwn_data();
+    void traceRefusesWhatIsNotItsOwn();
     void readBackFindsADroppedWrite();
 
 private:
@@ -194,6 +199,79 @@ void TestKeeping::traceLines()
                            QStringLiteral("<- (тайм-аут, 0 из 2 байт)"), QStringLiteral("!! Нет ответа от QM407"),
                            QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 58"),
                            QStringLiteral("!! Ошибка чтения данных из EEPROM")}));
+}
+
+namespace {
+int modeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+} // namespace
+
+// Whatever the umask: the folder made 0700 with its parents as usual, the log 0600; a folder and
+// a log an older version left open to others are closed.
+void TestKeeping::traceIsTheOwnersOnly()
+{
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("state/qm407tool"));
+    const QString log = folder + u'/' + SerialTrace::fileName(QDate::currentDate());
+    const mode_t umask = ::umask(0);
+    {
+        SerialTrace trace(folder);
+        trace.sent(hex("5310"));
+    }
+    ::umask(umask);
+    QCOMPARE(modeOf(folder), 0700);
+    QCOMPARE(modeOf(log), 0600);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(log).constData(), 0644) == 0);
+    {
+        SerialTrace trace(folder);
+        trace.sent(hex("5310"));
+    }
+    QCOMPARE(modeOf(folder), 0700);
+    QCOMPARE(modeOf(log), 0600);
+    QCOMPARE(Fixtures::readFile(log).count("-> 53 10\n"), 2);
+}
+
+void TestKeeping::traceRefusesWhatIsNotItsOwn_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::newRow("FIFO as the log") << QStringLiteral("fifo");
+    QTest::newRow("link as the log") << QStringLiteral("log link");
+    QTest::newRow("link as the folder") << QStringLiteral("folder link");
+}
+
+// Nothing blocks, nothing is written through a link, and the failure is reported once.
+void TestKeeping::traceRefusesWhatIsNotItsOwn()
+{
+    QFETCH(QString, planted);
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("trace"));
+    const QString other = base.filePath(QStringLiteral("other"));
+    const QString log = folder + u'/' + SerialTrace::fileName(QDate::currentDate());
+    QVERIFY(QDir().mkdir(other));
+    if (planted == QLatin1String("folder link")) {
+        QVERIFY(QFile::link(other, folder));
+    } else {
+        QVERIFY(QDir().mkdir(folder));
+        if (planted == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(other + QStringLiteral("/x.log"), log));
+    }
+    QStringList reports;
+    {
+        SerialTrace trace(folder, [&reports](const QString& message) { reports << message; });
+        trace.sent(hex("5310"));
+        trace.sent(hex("5310"));
+    }
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].startsWith(QStringLiteral("Не могу записать трассировку обмена в ")), qPrintable(reports[0]));
+    QCOMPARE(QDir(other).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestKeeping::oldTraceFilesGo()
