@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace KeptFiles {
@@ -55,6 +56,15 @@ QString folderName(const QString& consoleNumber)
     // Windows drops trailing dots, and "." and ".." are no folders of ours.
     while (name.endsWith(u'.'))
         name[name.size() - 1] = u'_';
+    // A leading dot hides the folder on Unix.
+    if (name.startsWith(u'.'))
+        name[0] = u'_';
+    // Windows keeps device names (CON, COM1...) with any extension for its devices.
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM\\d|LPT\\d) *(?=\\.|$)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = device.match(name);
+    if (match.hasMatch())
+        name.insert(match.capturedLength(1), u'_');
     return name.isEmpty() ? QStringLiteral("_") : name;
 }
 

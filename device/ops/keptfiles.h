@@ -20,7 +20,8 @@ QByteArray textFile(const QStringList& lines);
 QByteArray journalCsv(const QList<DeviceOps::JournalEntry>& entries);
 QString csvField(const QString& field);
 
-// A console number as a folder name: characters no file system takes become '_'.
+// A console number as a folder name: characters no file system takes become '_', as do a
+// leading dot and trailing ones; a Windows device name (CON, NUL, COM1, LPT1...) gets a '_'.
 QString folderName(const QString& consoleNumber);
 // The folder of one installation's files beside the data file.
 QString installationFolder(const QString& dataFolder, const QString& consoleNumber);

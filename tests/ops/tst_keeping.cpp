@@ -84,7 +84,17 @@ void TestKeeping::journalFiles()
 void TestKeeping::names()
 {
     QCOMPARE(KeptFiles::folderName(QStringLiteral(" 12/3:A* ")), QStringLiteral("12_3_A_"));
-    QCOMPARE(KeptFiles::folderName(QStringLiteral("..")), QStringLiteral("._")); // never a way up
+    QCOMPARE(KeptFiles::folderName(QStringLiteral("..")), QStringLiteral("__")); // never a way up
+    for (const auto& [number, folder] :
+         std::initializer_list<std::pair<const char*, const char*>> {{".hidden", "_hidden"},
+                                                                     {"CON", "CON_"},
+                                                                     {"nul.1", "nul_.1"},
+                                                                     {"com9", "com9_"},
+                                                                     {"LPT1 .x", "LPT1_ .x"},
+                                                                     {"COM10", "COM10"},
+                                                                     {"CONSOLE", "CONSOLE"},
+                                                                     {"AUX-2", "AUX-2"}})
+        QCOMPARE(KeptFiles::folderName(QLatin1String(number)), QLatin1String(folder));
     QCOMPARE(KeptFiles::folderName(QString()), QStringLiteral("_"));
     QCOMPARE(KeptFiles::imageStamp(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 4))), QStringLiteral("2026-03-07_090504"));
     QCOMPARE(KeptFiles::journalBaseName(QStringLiteral("101"), QDate(2026, 12, 9)),

@@ -203,6 +203,14 @@ void TestServiceMenu::imageAndCompare()
     for (int a = 0; a < 256; ++a)
         rig.sim.setCell(a, quint8(255 - a));
     readInto(rig, w.EEPROM, QStringLiteral("SFROM"));
+    // Cancelled dialogs leave no folder behind.
+    FileDialogSeam::pushAnswer(QString());
+    trigger(s->NSaveImage);
+    FileDialogSeam::pushAnswer(QString());
+    trigger(s->NCompareImage);
+    QCOMPARE(FileDialogSeam::proposed().size(), 2);
+    QVERIFY(!QFileInfo::exists(rig.folder.filePath(QStringLiteral("101"))));
+    FileDialogSeam::clear();
 
     const QString image = rig.folder.filePath(QStringLiteral("101/first.bin"));
     FileDialogSeam::pushAnswer(image);
