@@ -262,7 +262,8 @@ template <class Handler> void TFmTavro::route(QPushButton* button, Handler handl
 void TFmTavro::Open()
 {
     QString error;
-    if (!Port.Open(SFPort->CBPort->currentText(), &error))
+    // Blanks typed around the name are no part of it, as the settings store keeps it.
+    if (!Port.Open(SFPort->CBPort->currentText().trimmed(), &error))
         ShowError(error);
 }
 

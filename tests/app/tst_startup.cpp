@@ -458,7 +458,8 @@ private slots:
         auto window = AppTest::makeWindow();
         QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM1"));
 
-        openPortThroughWindow(window.get(), sim.slavePath());
+        // Typed with blanks around it.
+        openPortThroughWindow(window.get(), u' ' + sim.slavePath() + QStringLiteral("  "));
         QVERIFY(MessageBoxSeam::shown().isEmpty());
         QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn + 1);
 
