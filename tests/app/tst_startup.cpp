@@ -355,11 +355,27 @@ private slots:
         QVERIFY(QuitRequest::requested());
         QuitRequest::reset();
 
-        // Disabled during a trinket wait, Ctrl+X does nothing.
+        // Also from the search field, which keeps its text; Shift+Delete cuts there.
+        auto* search = window->findChild<QLineEdit*>(QStringLiteral("EdSearch"));
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        AppTest::typeText(search, QStringLiteral("105"));
+        search->selectAll();
+        QTest::keyClick(search, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(QuitRequest::requested());
+        QCOMPARE(search->text(), QStringLiteral("105"));
+        QuitRequest::reset();
+
+        // Disabled during a trinket wait, Ctrl+X does nothing, in the field neither.
         window->EnableControls(false);
         QTest::keyClick(window->GridTrinket, Qt::Key_X, Qt::ControlModifier);
+        QTest::keyClick(search, Qt::Key_X, Qt::ControlModifier);
         QVERIFY(!QuitRequest::requested());
+        QCOMPARE(search->text(), QStringLiteral("105"));
         window->EnableControls(true);
+        QTest::keyClick(search, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(search->text(), QString());
+        QVERIFY(!QuitRequest::requested());
 
         AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* w) {
             AppTest::typeText(static_cast<TSFEditItem*>(w)->EdPNum, QStringLiteral("105"));
