@@ -331,8 +331,13 @@ void TFormStorage::restorePort()
 {
     std::unique_ptr<QSettings> store = openStore();
     store->beginGroup(section());
-    if (readInteger(*store, QStringLiteral("FormVersion"), 0) < FormVersion)
+    // A value of another type is reported by the restore when the window is shown, once.
+    try {
+        if (readInteger(*store, QStringLiteral("FormVersion"), 0) < FormVersion)
+            return;
+    } catch (const std::exception&) {
         return;
+    }
     for (const StoredProperty& item : StoredProperties) {
         if (qstrcmp(item.control, "CBPort") != 0)
             continue;

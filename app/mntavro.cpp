@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QLineEdit>
@@ -261,7 +262,8 @@ template <class Handler> void TFmTavro::route(QPushButton* button, Handler handl
 void TFmTavro::Open()
 {
     QString error;
-    if (!Port.Open(SFPort->CBPort->currentText(), &error))
+    // Blanks typed around the name are no part of it, as the settings store keeps it.
+    if (!Port.Open(SFPort->CBPort->currentText().trimmed(), &error))
         ShowError(error);
 }
 
@@ -323,7 +325,9 @@ void TFmTavro::lookUpMaster()
 void TFmTavro::FormDestroy()
 {
     // A failed final write throws here and skips the backup copy, keeping the old backup.
-    DataStream.shutDown();
+    if (!DataStream.shutDown())
+        ShowError(QStringLiteral("Резервная копия %1 не обновлена. Файл данных сохранён.")
+                      .arg(QDir::toNativeSeparators(DataStream.backupPath())));
     Close();
 }
 

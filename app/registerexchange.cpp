@@ -1,9 +1,11 @@
 #include "registerexchange.h"
 
+#include "datafile.h"
 #include "filedialog.h"
 #include "importpreview.h"
 #include "messagebox.h"
 #include "mntavro.h"
+#include "recordstore.h"
 #include "registercsv.h"
 #include "waitcursor.h"
 
@@ -51,7 +53,7 @@ bool TRegisterExchange::eventFilter(QObject* watched, QEvent* event)
 void TRegisterExchange::NExportCsvClick()
 {
     const QString path = FileDialog::saveFileName(m_window, QStringLiteral("Экспорт реестра в CSV"),
-                                         QStringLiteral("Trinket.csv"), csvFilter());
+                                                  QStringLiteral("Trinket.csv"), csvFilter());
     if (path.isEmpty())
         return;
     const QString name = QDir::toNativeSeparators(path);
@@ -91,6 +93,25 @@ void TRegisterExchange::NImportCsvClick()
     preview->setPlan(plan);
     if (preview->ShowModal() != TAuxWindow::mrOk || plan.accepted() == 0)
         return;
+    const std::vector<Record> before = store.rows();
     RegisterCsv::apply(store, m_data.MaxRecordId, plan);
-    m_window->SaveData();
+    const Record last = store.rows().back();
+    try {
+        m_window->SaveData();
+    } catch (const std::exception&) {
+        // The writer's own box, then the register goes back to what the file holds: rows shown
+        // but not saved would be lost at the end unnoticed, or saved by the next change.
+        ShowUncaughtException();
+        if (!m_data.reloadHeld()) {
+            RecordStore::Batch batch(store);
+            store.deactivate();
+            store.activate();
+            for (const Record& r : before)
+                store.append(r);
+        }
+        const qint32 lastId = last.asInteger(Field::ID_RECORD);
+        if (!store.locate(Field::ID_RECORD, lastId) || store.asText(Field::PULT_NUM) != last.asText(Field::PULT_NUM))
+            ShowError(QStringLiteral("Импорт не сохранён: реестр возвращён к файлу данных"));
+        store.first();
+    }
 }

@@ -49,6 +49,16 @@ TRegisterSearch::TRegisterSearch(TGridTrinket* grid, QWidget* client, QWidget* w
 
 bool TRegisterSearch::eventFilter(QObject* watched, QEvent* event)
 {
+    // Ctrl+X ends the program wherever the focus is: the field leaves the key to the window's
+    // shortcut, and cuts by Shift+Delete and its context menu. During a trinket wait it does
+    // nothing here either.
+    if (watched == EdSearch && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_X)) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == EdSearch && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         // Esc empties the field; on an empty field it goes back to the grid.

@@ -39,6 +39,29 @@ QWidget* dialogParent(QWidget* fallback)
     return modal ? modal : fallback;
 }
 
+// The file dialogs open in the installation's folder, so it exists while one is up; made for
+// the dialog, it goes again when nothing was saved in it.
+class DialogFolder final
+{
+public:
+    explicit DialogFolder(const QString& path)
+        : m_path(path)
+        , m_made(QDir().mkdir(path))
+    {
+    }
+    ~DialogFolder()
+    {
+        if (m_made)
+            QDir().rmdir(m_path);
+    }
+    Q_DISABLE_COPY_MOVE(DialogFolder)
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_made;
+};
+
 const QString ImageFilter = QStringLiteral("Образ EEPROM (*.bin);;Все файлы (*)");
 const QString SerialTraceValue = QStringLiteral("SerialTrace");
 const QString CheckParamWriteValue = QStringLiteral("CheckParamWrite");
@@ -131,8 +154,14 @@ void TServiceMenu::applyTrace()
 {
     // Without a trace the link pays one pointer test per transfer.
     std::unique_ptr<SerialTrace> next;
+    // Traced lines are written in the middle of an exchange: the box waits for its end.
+    const auto report = [this](const QString& message) {
+        QMetaObject::invokeMethod(
+            this, [message] { ShowError(message); }, Qt::QueuedConnection);
+    };
+    const QString folder = NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString();
     if (NSerialTrace->isChecked() || lcSerial().isDebugEnabled())
-        next = std::make_unique<SerialTrace>(NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString());
+        next = std::make_unique<SerialTrace>(folder, report);
     m_port.setTrace(next.get());
     m_trace = std::move(next);
 }
@@ -170,15 +199,14 @@ QString TServiceMenu::consoleNumber() const
 
 QString TServiceMenu::installationFolder() const
 {
-    const QString folder = KeptFiles::installationFolder(QFileInfo(m_data.dataPath()).absolutePath(), consoleNumber());
-    QDir().mkpath(folder);
-    return folder;
+    return KeptFiles::installationFolder(QFileInfo(m_data.dataPath()).absolutePath(), consoleNumber());
 }
 
 void TServiceMenu::saveJournal(const QString& suffix, const QString& filter, const QByteArray& bytes)
 {
-    const QString proposed = QDir(installationFolder())
-                                 .filePath(KeptFiles::journalBaseName(consoleNumber(), QDate::currentDate()) + suffix);
+    const DialogFolder folder(installationFolder());
+    const QString proposed
+        = QDir(folder.path()).filePath(KeptFiles::journalBaseName(consoleNumber(), QDate::currentDate()) + suffix);
     const QString path
         = FileDialog::saveFileName(dialogParent(&m_window), QStringLiteral("Сохранить журнал"), proposed, filter);
     QString error;
@@ -217,15 +245,18 @@ void TServiceMenu::NSaveImageClick()
 {
     if (m_cells.size() != DeviceOps::ImageSize)
         return;
-    const QString proposed
-        = QDir(installationFolder()).filePath(KeptFiles::imageStamp(m_dumpTime) + QStringLiteral(".bin"));
+    const DialogFolder folder(installationFolder());
+    const QString proposed = QDir(folder.path()).filePath(KeptFiles::imageStamp(m_dumpTime) + QStringLiteral(".bin"));
     const QString path = FileDialog::saveFileName(dialogParent(&m_window), QStringLiteral("Сохранить образ EEPROM"),
                                                   proposed, ImageFilter);
     if (path.isEmpty())
         return;
-    // The dump text goes beside the image, under the same name.
-    const QFileInfo image(path);
-    const QString textPath = image.dir().filePath(image.completeBaseName() + QStringLiteral(".txt"));
+    // The dialog confirmed replacing the image, not the text that goes beside it.
+    const QString textPath = KeptFiles::dumpTextPath(path);
+    if (QFileInfo::exists(textPath)
+        && !AskConfirmation(
+            QStringLiteral("Файл %1 уже существует. Заменить?").arg(QDir::toNativeSeparators(textPath))))
+        return;
     QString error;
     if (!KeptFiles::writeFile(path, m_cells, &error)
         || !KeptFiles::writeFile(textPath, KeptFiles::textFile(m_dumpLines), &error))
@@ -236,8 +267,12 @@ void TServiceMenu::NCompareImageClick()
 {
     if (!m_deviceCommands)
         return;
-    const QString path = FileDialog::openFileName(dialogParent(&m_window), QStringLiteral("Сравнить с образцом"),
-                                                  installationFolder(), ImageFilter);
+    QString path;
+    {
+        const DialogFolder folder(installationFolder());
+        path = FileDialog::openFileName(dialogParent(&m_window), QStringLiteral("Сравнить с образцом"), folder.path(),
+                                        ImageFilter);
+    }
     if (path.isEmpty())
         return;
     QByteArray sample;

@@ -1,5 +1,7 @@
 #include "serialtrace.h"
 
+#include "tracefile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QRegularExpression>
@@ -7,8 +9,9 @@
 
 Q_LOGGING_CATEGORY(lcSerial, "qm407.serial", QtInfoMsg)
 
-SerialTrace::SerialTrace(const QString& folder)
+SerialTrace::SerialTrace(const QString& folder, std::function<void(const QString&)> onFailure)
     : m_folder(folder)
+    , m_onFailure(std::move(onFailure))
 {
 }
 
@@ -62,17 +65,34 @@ void SerialTrace::put(const QString& text)
         // A new day starts a new file, and the oldest ones go.
         m_file.close();
         m_day = now.date();
-        QDir().mkpath(m_folder);
-        removeOld(m_folder, m_day);
-        m_file.setFileName(QDir(m_folder).filePath(fileName(m_day)));
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        QString error;
+        if (!TraceFile::makeFolder(m_folder, &error)) {
+            failed(m_folder, error);
             return;
+        }
+        removeOld(m_folder, m_day);
+        if (!TraceFile::openLog(m_file, m_folder, fileName(m_day), &error)) {
+            failed(QDir(m_folder).filePath(fileName(m_day)), error);
+            return;
+        }
     }
     if (!m_file.isOpen())
         return;
-    m_file.write((line + u'\n').toUtf8());
+    const QByteArray bytes = (line + u'\n').toUtf8();
     // On disk at once: a trace is wanted most when the tool is about to go down.
-    m_file.flush();
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
+        failed(QDir(m_folder).filePath(fileName(m_day)), m_file.errorString());
+        m_file.close();
+    }
+}
+
+void SerialTrace::failed(const QString& path, const QString& reason)
+{
+    if (m_failureReported || !m_onFailure)
+        return;
+    m_failureReported = true;
+    m_onFailure(
+        QStringLiteral("Не могу записать трассировку обмена в %1: %2").arg(QDir::toNativeSeparators(path), reason));
 }
 
 QString SerialTrace::fileName(const QDate& day)

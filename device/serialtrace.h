@@ -6,16 +6,19 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <functional>
+
 // "qm407.serial": QT_LOGGING_RULES="qm407.serial.debug=true" prints the trace on stderr.
 Q_DECLARE_LOGGING_CATEGORY(lcSerial)
 
 // A record of what went over the serial line: every frame sent and received with a millisecond
 // timestamp, and every time-out and error. Lines go to one file per day in a folder (none when
-// the folder is empty) and to the logging category.
+// the folder is empty) and to the logging category. A file that cannot be written is reported
+// once through onFailure, with the text to show; the trace goes on in the logging category.
 class SerialTrace final
 {
 public:
-    explicit SerialTrace(const QString& folder);
+    explicit SerialTrace(const QString& folder, std::function<void(const QString&)> onFailure = {});
     ~SerialTrace();
     SerialTrace(const SerialTrace&) = delete;
     SerialTrace& operator=(const SerialTrace&) = delete;
@@ -40,8 +43,11 @@ public:
 
 private:
     void put(const QString& text);
+    void failed(const QString& path, const QString& reason);
 
     QString m_folder;
     QFile m_file;
     QDate m_day;
+    std::function<void(const QString&)> m_onFailure;
+    bool m_failureReported = false;
 };

@@ -140,20 +140,32 @@ Reader::Status Reader::next(QList<QByteArray>* fields)
     }
 }
 
+void Utf8Check::bad()
+{
+    if (m_invalid++ == 0)
+        m_firstInvalidLine = m_line;
+    m_pending = 0;
+    m_lower = 0x80;
+    m_upper = 0xBF;
+}
+
 void Utf8Check::feed(const char* data, qsizetype size)
 {
-    for (qsizetype i = 0; i < size && !m_bad; ++i) {
+    for (qsizetype i = 0; i < size; ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         if (m_pending > 0) {
-            if (b < m_lower || b > m_upper) {
-                m_bad = true;
-                return;
+            if (b >= m_lower && b <= m_upper) {
+                m_lower = 0x80;
+                m_upper = 0xBF;
+                if (--m_pending == 0)
+                    ++m_sequences;
+                continue;
             }
-            m_lower = 0x80;
-            m_upper = 0xBF;
-            --m_pending;
-            continue;
+            // The sequence ends short; this byte starts afresh.
+            bad();
         }
+        if (b == '\n')
+            ++m_line;
         if (b < 0x80)
             continue;
         // The first continuation byte's range rules out overlong forms, surrogates and values
@@ -173,7 +185,7 @@ void Utf8Check::feed(const char* data, qsizetype size)
             else if (b == 0xF4)
                 m_upper = 0x8F;
         } else {
-            m_bad = true;
+            bad();
         }
     }
 }

@@ -51,18 +51,29 @@ private:
 };
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF),
-// fed in pieces that may split a sequence.
+// fed in pieces that may split a sequence. Counts the well-formed sequences of more than one
+// byte and the ill-formed ones, so that a UTF-8 text with a stray byte can be told from text
+// in a one-byte encoding.
 class Utf8Check final
 {
 public:
     void feed(const char* data, qsizetype size);
-    bool valid() const { return !m_bad && m_pending == 0; }
+    bool valid() const { return invalid() == 0; }
+    qint64 sequences() const { return m_sequences; }
+    qint64 invalid() const { return m_invalid + (m_pending > 0 ? 1 : 0); }
+    // The line, counting from 1, of the first ill-formed sequence.
+    int firstInvalidLine() const { return m_invalid > 0 ? m_firstInvalidLine : m_line; }
 
 private:
+    void bad();
+
     int m_pending = 0;
     unsigned char m_lower = 0x80;
     unsigned char m_upper = 0xBF;
-    bool m_bad = false;
+    qint64 m_sequences = 0;
+    qint64 m_invalid = 0;
+    int m_line = 1;
+    int m_firstInvalidLine = 0;
 };
 
 } // namespace Csv

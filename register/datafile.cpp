@@ -106,6 +106,23 @@ int DataFile::LoadData()
     }
 }
 
+bool DataFile::reloadHeld()
+{
+    if (!m_file.isOpen())
+        return false;
+    RecordStore::Batch batch(m_store);
+    const qint32 handedOut = MaxRecordId;
+    try {
+        if (!finishInterruptedSave())
+            return false;
+        loadHeld();
+    } catch (const std::exception&) {
+        return false;
+    }
+    MaxRecordId = qMax(MaxRecordId, handedOut);
+    return true;
+}
+
 void DataFile::loadHeld()
 {
     m_store.deactivate();
@@ -238,21 +255,18 @@ bool DataFile::createAnew(QString* message)
     return replaceContents(create, QStringLiteral("Не могу создать файл данных"), message);
 }
 
-void DataFile::shutDown()
+bool DataFile::shutDown()
 {
+    bool backedUp = true;
     if (m_file.isOpen()) {
-        try {
-            SaveData();
-        } catch (const RegisterError& e) {
-            // Only a file saved whole may become the backup.
-            throw RegisterError(e.message() + QStringLiteral(". Резервная копия ") + QFileInfo(m_backupPath).fileName()
-                                + QStringLiteral(" не обновлена."));
-        }
+        // A failed save throws past the copy: only a file saved whole may become the backup.
+        SaveData();
         // Released first: the copy cannot open a held file.
         m_file.release();
-        CopyDataFile(m_dataPath, m_backupPath);
+        backedUp = CopyDataFile(m_dataPath, m_backupPath);
     }
     m_store.deactivate();
+    return backedUp;
 }
 
 qint32 DataFile::lookUpMasterCode()

@@ -33,6 +33,10 @@ public:
     // the file loading as the last register saved (or, after an I/O error in the middle of
     // the write, as this one, finished at the next load).
     void SaveData();
+    // Reads the held file again, as the next start would find it, dropping changes whose save
+    // failed. MaxRecordId is not lowered: numbers handed out stay used. False when the file
+    // cannot be read; the register may then hold part of it.
+    bool reloadHeld();
     bool isHeld() const { return m_file.isOpen(); }
     void release() { m_file.release(); }
 
@@ -45,8 +49,9 @@ public:
     bool backupExists() const;
 
     // FormDestroy's data-file steps: save, release, copy to the backup, close the register.
-    // A failed save throws, its message saying that the backup was kept, and skips the rest.
-    void shutDown();
+    // A failed save throws as SaveData does and skips the rest, keeping the old backup. False
+    // when the copy to the backup failed; the data file is saved then.
+    bool shutDown();
 
     qint32 MaxRecordId = 0;
     // The ID_TRINK of the record numbered 0, made current; 0 and no move when there is none.

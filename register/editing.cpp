@@ -44,39 +44,43 @@ bool canDeleteOrErase(const RecordStore& store)
     return canEdit(store) && store.asInteger(Field::ID_RECORD) != 0;
 }
 
-namespace {
-    // The lowest record number above 0 that no record holds.
-    qint32 lowestUnusedId(const RecordStore& store)
-    {
-        std::vector<qint32> used;
-        used.reserve(store.rows().size());
-        for (const Record& r : store.rows()) {
+RecordNumbers::RecordNumbers(const RecordStore& store, qint32& maxRecordId)
+    : m_store(store)
+    , m_max(maxRecordId)
+{
+}
+
+qint32 RecordNumbers::next()
+{
+    if (m_max < std::numeric_limits<qint32>::max())
+        return ++m_max;
+    if (!m_scanned) {
+        m_scanned = true;
+        for (const Record& r : m_store.rows()) {
             if (r.asInteger(Field::ID_RECORD) > 0)
-                used.push_back(r.asInteger(Field::ID_RECORD));
+                m_used.push_back(r.asInteger(Field::ID_RECORD));
         }
-        std::sort(used.begin(), used.end());
-        qint32 next = 1;
-        for (qint32 id : used) {
-            if (id > next)
-                break;
-            if (id == next)
-                ++next;
-        }
-        return next;
+        std::sort(m_used.begin(), m_used.end());
     }
-} // namespace
+    // Numbers handed out here rise, so the ones passed stay passed.
+    for (; m_passed < m_used.size() && m_used[m_passed] <= m_candidate; ++m_passed) {
+        if (m_used[m_passed] == m_candidate)
+            ++m_candidate;
+    }
+    return m_candidate++;
+}
 
 void addRecord(RecordStore& store, qint32& maxRecordId, const QByteArray& consoleNumber, const QByteArray& address)
 {
-    // Past the largest number there is, a free one is taken: counting on would wrap to numbers
-    // below 0, and the next load, finding the largest again, would hand them out once more.
-    const qint32 id = maxRecordId == std::numeric_limits<qint32>::max() ? lowestUnusedId(store) : maxRecordId + 1;
+    // Raised once the record is posted: an add refused on a closed register hands out nothing.
+    qint32 max = maxRecordId;
+    const qint32 id = RecordNumbers(store, max).next();
     store.insert();
     store.setInteger(Field::ID_RECORD, id);
     store.setText(Field::PULT_NUM, consoleNumber);
     store.setText(Field::ADDRESS, address);
     store.post();
-    maxRecordId = qMax(maxRecordId, id);
+    maxRecordId = max;
 }
 
 void editCurrent(RecordStore& store, const QByteArray& consoleNumber, const QByteArray& address)

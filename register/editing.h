@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 class RecordStore;
 
@@ -13,12 +14,12 @@ namespace Editing {
 enum class CheckResult
 {
     Accepted,
-    Empty,       // "Не введен пультовой номер"
-    Duplicate,   // "Такой пультовой номер уже существует"
+    Empty, // "Не введен пультовой номер"
+    Duplicate, // "Такой пультовой номер уже существует"
 };
 
-QString emptyConsoleNumberText();       // "Не введен пультовой номер"
-QString duplicateConsoleNumberText();   // "Такой пультовой номер уже существует"
+QString emptyConsoleNumberText(); // "Не введен пультовой номер"
+QString duplicateConsoleNumberText(); // "Такой пультовой номер уже существует"
 
 // Upper-cases (Windows-1251) and trims the console number in place, then checks it against
 // the register. On a duplicate while editing, the edited record is made current again.
@@ -28,13 +29,32 @@ CheckResult checkConsoleNumber(RecordStore& store, QByteArray& consoleNumber, qi
 bool canEdit(const RecordStore& store);
 bool canDeleteOrErase(const RecordStore& store);
 
+// Hands out record numbers for new records: one above the largest, and past the largest 32-bit
+// number the lowest ones no record holds (counting on would wrap below 0, and the next load,
+// finding the largest again, would hand those out once more). maxRecordId follows, never lowered.
+// The records numbered must be added before the next number is asked for.
+class RecordNumbers final
+{
+public:
+    RecordNumbers(const RecordStore& store, qint32& maxRecordId);
+    qint32 next();
+
+private:
+    const RecordStore& m_store;
+    qint32& m_max;
+    std::vector<qint32> m_used; // sorted, read once the largest number is reached
+    size_t m_passed = 0;
+    qint32 m_candidate = 1;
+    bool m_scanned = false;
+};
+
 void addRecord(RecordStore& store, qint32& maxRecordId, const QByteArray& consoleNumber, const QByteArray& address);
 void editCurrent(RecordStore& store, const QByteArray& consoleNumber, const QByteArray& address);
 void deleteCurrent(RecordStore& store);
 void eraseTrinket(RecordStore& store);
 
-QString deleteQuestion(const RecordStore& store);   // "Вы действительно хотите удалить запись о пульт. N 105?"
-QString eraseQuestion(const RecordStore& store);    // "Стереть информацию о брелке в пульт. N 105?"
+QString deleteQuestion(const RecordStore& store); // "Вы действительно хотите удалить запись о пульт. N 105?"
+QString eraseQuestion(const RecordStore& store); // "Стереть информацию о брелке в пульт. N 105?"
 
 // The 10-character jumper pattern of a 24-bit trinket code, highest digit first:
 // '0' tied to GND, 'X' free, '?' undefined, '1' tied to UCC. The button bits fall away.

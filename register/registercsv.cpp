@@ -2,13 +2,16 @@
 
 #include "csvformat.h"
 #include "editing.h"
+#include "plainfile.h"
 #include "recordstore.h"
 #include "text1251.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstring>
@@ -100,6 +103,36 @@ namespace {
         return {};
     }
 
+    // A spreadsheet runs a cell that starts with one of these as a formula.
+    bool startsFormula(const QByteArray& cell)
+    {
+        // Apostrophes put before such a cell are counted through, so that one put there by an
+        // export is told from one the text began with.
+        qsizetype i = 0;
+        while (i < cell.size() && cell[i] == '\'')
+            ++i;
+        return i < cell.size() && std::strchr("=+-@\t\r", cell[i]) && cell[i] != '\0';
+    }
+
+    QByteArray neutralised(const QByteArray& cell)
+    {
+        return startsFormula(cell) ? '\'' + cell : cell;
+    }
+
+    QString unneutralised(const QString& cell)
+    {
+        return cell.startsWith(u'\'') && startsFormula(cell.toUtf8()) ? cell.mid(1) : cell;
+    }
+
+    bool hasControlCharacter(const QString& text, bool lineBreaksAllowed)
+    {
+        return std::any_of(text.begin(), text.end(), [lineBreaksAllowed](QChar c) {
+            if (lineBreaksAllowed && (c == u'\r' || c == u'\n' || c == u'\t'))
+                return false;
+            return c.unicode() < 0x20 || c.unicode() == 0x7F;
+        });
+    }
+
     class Planner final
     {
     public:
@@ -125,6 +158,8 @@ namespace {
                 texts << decode(cell);
             const int columns = m_plan.rawCodes ? AllColumns : ShownColumns;
             if (texts.size() >= ShownColumns) {
+                texts[1] = unneutralised(texts[1]);
+                texts[2] = unneutralised(texts[2]);
                 row.number = texts[1].trimmed();
                 row.address = texts[2];
                 row.code = texts[3].trimmed();
@@ -152,6 +187,11 @@ namespace {
                 if (!fitsWindows1251(text))
                     return QStringLiteral("Знаки, которых нет в кодировке Windows-1251");
             }
+            // Addresses may run over lines, as the register holds them; nothing else steers.
+            if (hasControlCharacter(texts[1], false))
+                return QStringLiteral("Управляющие знаки в пультовом номере");
+            if (hasControlCharacter(texts[2], true))
+                return QStringLiteral("Управляющие знаки в адресе");
             // The record window's normalisation and limits.
             const QByteArray number = Text1251::trimmed(Text1251::toUpper(Text1251::fromUnicode(texts[1])));
             const QByteArray address = Text1251::fromUnicode(texts[2]);
@@ -208,9 +248,34 @@ namespace {
         return cell.trimmed().compare(header, Qt::CaseInsensitive) == 0;
     }
 
+    // UTF-16 without a byte-order mark: NULs in one half of the byte positions only, as the
+    // high bytes of the text's ASCII characters leave them.
+    bool looksLikeUtf16(const QByteArray& chunk)
+    {
+        qsizetype zeros[2] = {0, 0};
+        for (qsizetype i = 0; i < chunk.size(); ++i)
+            zeros[i & 1] += chunk[i] == '\0';
+        const qsizetype half = chunk.size() / 2;
+        return half > 0 && qMin(zeros[0], zeros[1]) * 50 < half && qMax(zeros[0], zeros[1]) * 4 >= half;
+    }
+
+    // UTF-8 or Windows-1251, or why neither. Windows-1251 text is mostly ill-formed as UTF-8,
+    // UTF-8 text with a stray byte mostly well-formed.
+    QString encodingOf(const Csv::Utf8Check& check, bool bom, bool* utf8)
+    {
+        *utf8 = check.valid();
+        if (*utf8)
+            return {};
+        if (check.sequences() > check.invalid())
+            return QStringLiteral("Неверный байт UTF-8 в строке %1").arg(check.firstInvalidLine());
+        if (bom)
+            return QStringLiteral("Файл помечен как UTF-8, но записан в Windows-1251");
+        return {};
+    }
+
     // Pass over the raw bytes: no NUL (binary data), no more than the limit, UTF-8 or not.
     // Gives the first line for the separator.
-    QString scan(QFile& file, const Limits& limits, bool* utf8, QByteArray* head)
+    QString scan(QIODevice& file, const Limits& limits, bool* utf8, QByteArray* head)
     {
         Csv::Utf8Check check;
         qint64 total = 0;
@@ -222,14 +287,36 @@ namespace {
             if (total > limits.maxFileBytes)
                 return QStringLiteral("Файл больше %1 МБ: это не реестр").arg(limits.maxFileBytes / (1024 * 1024));
             if (chunk.contains('\0'))
-                return QStringLiteral("Файл не является текстом CSV");
+                return total == chunk.size() && looksLikeUtf16(chunk)
+                    ? QStringLiteral("Файл в кодировке UTF-16 без метки порядка байтов")
+                    : QStringLiteral("Файл не является текстом CSV");
             check.feed(chunk.constData(), chunk.size());
             if (head->size() < limits.maxRecordBytes + 3)
                 head->append(chunk.left(limits.maxRecordBytes + 3 - head->size()));
         }
-        if (file.error() != QFileDevice::NoError)
-            return QStringLiteral("Ошибка чтения файла: %1").arg(file.errorString());
-        *utf8 = head->startsWith(Bom) || check.valid();
+        const auto* device = qobject_cast<QFileDevice*>(&file);
+        if (device && device->error() != QFileDevice::NoError)
+            return QStringLiteral("Ошибка чтения файла: %1").arg(device->errorString());
+        return encodingOf(check, head->startsWith(Bom), utf8);
+    }
+
+    // A UTF-16 file with its byte-order mark is read whole and taken on as UTF-8 with one:
+    // *source becomes the converted buffer. Anything else is left to be read as it is.
+    QString takeUtf16(QFile& file, QBuffer& converted, QIODevice** source)
+    {
+        const QByteArray start = file.read(2);
+        file.seek(0);
+        if (start != "\xFF\xFE" && start != "\xFE\xFF")
+            return {};
+        const QByteArray bytes = file.readAll();
+        QStringDecoder decode(start == "\xFF\xFE" ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        const QString text = decode(bytes.sliced(2));
+        // The decoder passes lone surrogates and an odd last byte over.
+        if (decode.hasError() || !text.isValidUtf16() || bytes.size() % 2 != 0)
+            return QStringLiteral("Неверные знаки в файле UTF-16");
+        converted.setData(QByteArray(Bom) + text.toUtf8());
+        converted.open(QIODevice::ReadOnly);
+        *source = &converted;
         return {};
     }
 
@@ -268,8 +355,8 @@ bool write(const RecordStore& store, QIODevice& device)
     for (const size_t i : order) {
         const Record& r = rows[i];
         fields = {numberText(r, Field::ID_RECORD),
-                  Text1251::toUtf8(r.asText(Field::PULT_NUM)),
-                  Text1251::toUtf8(r.asText(Field::ADDRESS)),
+                  neutralised(Text1251::toUtf8(r.asText(Field::PULT_NUM))),
+                  neutralised(Text1251::toUtf8(r.asText(Field::ADDRESS))),
                   Text1251::toUtf8(r.asText(Field::CODE)),
                   Text1251::toUtf8(r.asText(Field::CODE_D)),
                   numberText(r, Field::ID_TRINK),
@@ -292,8 +379,8 @@ int ImportPlan::accepted() const
 ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits)
 {
     ImportPlan result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openPlainFileForReading(file, path)) {
         result.error = QStringLiteral("Не могу открыть файл %1").arg(QDir::toNativeSeparators(path));
         return result;
     }
@@ -302,8 +389,13 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
         result.error = QStringLiteral("Файл больше %1 МБ: это не реестр").arg(limits.maxFileBytes / (1024 * 1024));
         return result;
     }
+    QBuffer converted;
+    QIODevice* source = &file;
+    result.error = takeUtf16(file, converted, &source);
+    if (!result.error.isEmpty())
+        return result;
     QByteArray head;
-    result.error = scan(file, limits, &result.utf8, &head);
+    result.error = scan(*source, limits, &result.utf8, &head);
     if (!result.error.isEmpty())
         return result;
 
@@ -313,8 +405,8 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
     firstLine.truncate(end < 0 ? firstLine.size() : end);
     result.separator = !firstLine.contains(';') && firstLine.contains(',') ? ',' : ';';
 
-    file.seek(bom ? 3 : 0);
-    Csv::Reader reader(file, result.separator, limits.maxRecordBytes);
+    source->seek(bom ? 3 : 0);
+    Csv::Reader reader(*source, result.separator, limits.maxRecordBytes);
     QList<QByteArray> cells;
     Planner planner(store, result);
     const auto fail = [&result](const QString& error) {
@@ -354,15 +446,13 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
 void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan)
 {
     RecordStore::Batch batch(store);
+    Editing::RecordNumbers numbers(store, maxRecordId);
     for (const ImportRow& row : plan.rows) {
         if (!row.refusal.isEmpty())
             continue;
         Record record = row.record;
-        // The add operation's numbering, wrapping past the largest 32-bit number.
-        const qint32 id = qint32(quint32(maxRecordId) + 1u);
-        record.setInteger(Field::ID_RECORD, id);
+        record.setInteger(Field::ID_RECORD, numbers.next());
         store.append(record);
-        maxRecordId = id;
     }
 }
 

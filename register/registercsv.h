@@ -51,7 +51,7 @@ struct ImportPlan
 
 // Reads and checks the file against the register; changes nothing.
 ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits = {});
-// Appends the accepted rows at the end of the register with the next record numbers.
+// Appends the accepted rows at the end of the register, numbered as the add operation numbers.
 void apply(RecordStore& store, qint32& maxRecordId, const ImportPlan& plan);
 
 } // namespace RegisterCsv

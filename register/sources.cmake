@@ -11,11 +11,12 @@ set(QM407_REGISTER_SOURCES
     editing.h editing.cpp
     csvformat.h csvformat.cpp
     registercsv.h registercsv.cpp
+    plainfile.h
 )
-# The held file's system calls: one source per platform.
+# The held file's and the chosen files' system calls: one source per platform.
 if(WIN32)
-    list(APPEND QM407_REGISTER_SOURCES heldfile_win.cpp)
+    list(APPEND QM407_REGISTER_SOURCES heldfile_win.cpp plainfile_win.cpp)
 else()
-    list(APPEND QM407_REGISTER_SOURCES heldfile_posix.cpp)
+    list(APPEND QM407_REGISTER_SOURCES heldfile_posix.cpp plainfile_posix.cpp)
 endif()
 list(TRANSFORM QM407_REGISTER_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace KeptFiles {
@@ -54,6 +56,15 @@ QString folderName(const QString& consoleNumber)
     // Windows drops trailing dots, and "." and ".." are no folders of ours.
     while (name.endsWith(u'.'))
         name[name.size() - 1] = u'_';
+    // A leading dot hides the folder on Unix.
+    if (name.startsWith(u'.'))
+        name[0] = u'_';
+    // Windows keeps device names (CON, COM1...) with any extension for its devices.
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM\\d|LPT\\d) *(?=\\.|$)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = device.match(name);
+    if (match.hasMatch())
+        name.insert(match.capturedLength(1), u'_');
     return name.isEmpty() ? QStringLiteral("_") : name;
 }
 
@@ -70,6 +81,24 @@ QString imageStamp(const QDateTime& at)
 QString journalBaseName(const QString& consoleNumber, const QDate& day)
 {
     return QStringLiteral("Журнал_") + folderName(consoleNumber) + u'_' + day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+namespace {
+    // Two existing names are compared through links (QFileInfo), others by their paths alone:
+    // QFileInfo takes any two missing files for the same one.
+    bool sameFile(const QFileInfo& a, const QFileInfo& b)
+    {
+        return a.exists() && b.exists() ? a == b : a.absoluteFilePath() == b.absoluteFilePath();
+    }
+} // namespace
+
+QString dumpTextPath(const QString& imagePath)
+{
+    const QFileInfo image(imagePath);
+    QString text = image.dir().filePath(image.completeBaseName() + QStringLiteral(".txt"));
+    while (sameFile(QFileInfo(text), image))
+        text += QStringLiteral(".txt");
+    return text;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes, QString* error)

@@ -20,7 +20,8 @@ QByteArray textFile(const QStringList& lines);
 QByteArray journalCsv(const QList<DeviceOps::JournalEntry>& entries);
 QString csvField(const QString& field);
 
-// A console number as a folder name: characters no file system takes become '_'.
+// A console number as a folder name: characters no file system takes become '_', as do a
+// leading dot and trailing ones; a Windows device name (CON, NUL, COM1, LPT1...) gets a '_'.
 QString folderName(const QString& consoleNumber);
 // The folder of one installation's files beside the data file.
 QString installationFolder(const QString& dataFolder, const QString& consoleNumber);
@@ -29,6 +30,10 @@ QString installationFolder(const QString& dataFolder, const QString& consoleNumb
 QString imageStamp(const QDateTime& at);
 // "Журнал_101_2026-12-09".
 QString journalBaseName(const QString& consoleNumber, const QDate& day);
+
+// Where the dump text of an image goes: beside it under the same name with ".txt", or, when
+// that names the image itself, the image's whole name with ".txt" after it. Never the image.
+QString dumpTextPath(const QString& imagePath);
 
 // Writes the file whole; false with the reason in *error.
 bool writeFile(const QString& path, const QByteArray& bytes, QString* error);

@@ -347,11 +347,11 @@ private slots:
         MessageBoxSeam::setUnattended(true);
         m_window.reset();
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
-        // The settings store, saving first, can't write either; the final save's box says the
-        // backup was kept, and the data file is still the last register saved.
-        QCOMPARE(MessageBoxSeam::texts(),
-                 (QStringList {QStringLiteral("Failed to create key TFmTavro."),
-                               QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена.")}));
+        // The settings store, saving first, can't write either; the final save's box is the
+        // writer's own, the old backup stays and the data file is still the last register saved.
+        QCOMPARE(
+            MessageBoxSeam::texts(),
+            (QStringList {QStringLiteral("Failed to create key TFmTavro."), QStringLiteral("Stream write error.")}));
         QCOMPARE(AppTest::readFile(QStringLiteral("Trinket.bkd")), QByteArray("old backup"));
         QCOMPARE(dataFile(), before);
         MessageBoxSeam::clear();

@@ -16,6 +16,8 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 using AppTest::utf8;
 
@@ -271,6 +273,37 @@ private slots:
         QTest::mouseClick(w->BtAdd, Qt::LeftButton);
         const std::vector<qint32> ids = AppTest::idsIn(QStringLiteral("Trinket.dat"));
         QCOMPARE(*std::max_element(ids.begin(), ids.end()), 8);
+    }
+
+    // The save after an import cannot grow the file: the writer's box, then the register goes
+    // back to what the file holds, and a second box says the import was not kept.
+    void failedSaveDropsTheImport()
+    {
+        start();
+        const QByteArray before = dataFile();
+        const QString csv = m_dir->path(QStringLiteral("new.csv"));
+        QVERIFY(
+            AppTest::writeFile(csv, QByteArray("N;Пульт. N;Адрес;Брелок 2;Брелок 3\r\n1;600;a;;\r\n2;700;b;;\r\n")));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit original {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
+        rlimit capped = original;
+        capped.rlim_cur = rlim_t(before.size());
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        FileDialogSeam::pushAnswer(csv);
+        AppTest::onModal(QStringLiteral("SFImportPreview"), [](TAuxWindow* window) {
+            QTest::mouseClick(static_cast<TSFImportPreview*>(window)->BtImportOk, Qt::LeftButton);
+        });
+        item("NImportCsv")->trigger();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
+        QCOMPARE(MessageBoxSeam::texts(),
+                 (QStringList {QStringLiteral("Stream write error."),
+                               QStringLiteral("Импорт не сохранён: реестр возвращён к файлу данных")}));
+        QCOMPARE(AppTest::recordCount(*m_window), 5);
+        QCOMPARE(dataFile(), before);
+        MessageBoxSeam::clear();
+        m_window.reset();
+        QCOMPARE(AppTest::idsIn(QStringLiteral("Trinket.dat")), (std::vector<qint32> {1, 2, 3, 4, 5}));
     }
 
     void hostileImportChangesNothing()

@@ -276,8 +276,22 @@ private slots:
         QCOMPARE(MessageBoxSeam::unexpectedCount(), 0);
     }
 
+    // A folder in the backup's place: the data file is saved and the box names the backup.
+    void failedBackupIsReported()
+    {
+        QVERIFY(AppTest::writeFile(Dat, AppTest::registerBytes({AppTest::record(1, "105")})));
+        QVERIFY(QDir().mkdir(Bkd));
+        auto window = AppTest::makeWindow();
+        window.reset();
+        QCOMPARE(MessageBoxSeam::texts(),
+                 QStringList {QStringLiteral("Резервная копия Trinket.bkd не обновлена. Файл данных сохранён.")});
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(AppTest::idsIn(Dat), std::vector<qint32> {1});
+        MessageBoxSeam::clear();
+    }
+
     // The final save cannot write past a file-size limit below the register's size: the box
-    // says the backup was kept, the backup is untouched and the data file loads as it was last
+    // is the writer's own, the backup is untouched and the data file loads as it was last
     // saved.
     void failedFinalSaveKeepsTheBackup()
     {
@@ -303,8 +317,7 @@ private slots:
         window.reset();
         ::setrlimit(RLIMIT_FSIZE, &before);
         ::signal(SIGXFSZ, previousHandler);
-        QCOMPARE(MessageBoxSeam::texts(),
-                 QStringList {QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Stream write error.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(AppTest::readFile(Bkd), backup);
         QCOMPARE(AppTest::readFile(Dat), data);
@@ -342,11 +355,27 @@ private slots:
         QVERIFY(QuitRequest::requested());
         QuitRequest::reset();
 
-        // Disabled during a trinket wait, Ctrl+X does nothing.
+        // Also from the search field, which keeps its text; Shift+Delete cuts there.
+        auto* search = window->findChild<QLineEdit*>(QStringLiteral("EdSearch"));
+        search->setFocus();
+        QTRY_VERIFY(search->hasFocus());
+        AppTest::typeText(search, QStringLiteral("105"));
+        search->selectAll();
+        QTest::keyClick(search, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(QuitRequest::requested());
+        QCOMPARE(search->text(), QStringLiteral("105"));
+        QuitRequest::reset();
+
+        // Disabled during a trinket wait, Ctrl+X does nothing, in the field neither.
         window->EnableControls(false);
         QTest::keyClick(window->GridTrinket, Qt::Key_X, Qt::ControlModifier);
+        QTest::keyClick(search, Qt::Key_X, Qt::ControlModifier);
         QVERIFY(!QuitRequest::requested());
+        QCOMPARE(search->text(), QStringLiteral("105"));
         window->EnableControls(true);
+        QTest::keyClick(search, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(search->text(), QString());
+        QVERIFY(!QuitRequest::requested());
 
         AppTest::onModal(QStringLiteral("SFEditItem"), [](TAuxWindow* w) {
             AppTest::typeText(static_cast<TSFEditItem*>(w)->EdPNum, QStringLiteral("105"));
@@ -445,7 +474,8 @@ private slots:
         auto window = AppTest::makeWindow();
         QCOMPARE(window->SFPort->CBPort->currentText(), QStringLiteral("COM1"));
 
-        openPortThroughWindow(window.get(), sim.slavePath());
+        // Typed with blanks around it.
+        openPortThroughWindow(window.get(), u' ' + sim.slavePath() + QStringLiteral("  "));
         QVERIFY(MessageBoxSeam::shown().isEmpty());
         QCOMPARE(AppTest::openCount(sim.slavePath()), simulatorOwn + 1);
 

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace DeviceOps;
 
 using Fixtures::hex;
@@ -42,6 +44,9 @@ private slots:
     void compareAfterTheMemoryChanged();
     void traceLines();
     void oldTraceFilesGo();
+    void traceIsTheOwnersOnly();
+    void traceRefusesWhatIsNotItsOwn_data();
+    void traceRefusesWhatIsNotItsOwn();
     void readBackFindsADroppedWrite();
 
 private:
@@ -79,13 +84,30 @@ void TestKeeping::journalFiles()
 void TestKeeping::names()
 {
     QCOMPARE(KeptFiles::folderName(QStringLiteral(" 12/3:A* ")), QStringLiteral("12_3_A_"));
-    QCOMPARE(KeptFiles::folderName(QStringLiteral("..")), QStringLiteral("._")); // never a way up
+    QCOMPARE(KeptFiles::folderName(QStringLiteral("..")), QStringLiteral("__")); // never a way up
+    for (const auto& [number, folder] :
+         std::initializer_list<std::pair<const char*, const char*>> {{".hidden", "_hidden"},
+                                                                     {"CON", "CON_"},
+                                                                     {"nul.1", "nul_.1"},
+                                                                     {"com9", "com9_"},
+                                                                     {"LPT1 .x", "LPT1_ .x"},
+                                                                     {"COM10", "COM10"},
+                                                                     {"CONSOLE", "CONSOLE"},
+                                                                     {"AUX-2", "AUX-2"}})
+        QCOMPARE(KeptFiles::folderName(QLatin1String(number)), QLatin1String(folder));
     QCOMPARE(KeptFiles::folderName(QString()), QStringLiteral("_"));
     QCOMPARE(KeptFiles::imageStamp(QDateTime(QDate(2026, 3, 7), QTime(9, 5, 4))), QStringLiteral("2026-03-07_090504"));
     QCOMPARE(KeptFiles::journalBaseName(QStringLiteral("101"), QDate(2026, 12, 9)),
              QStringLiteral("Журнал_101_2026-12-09"));
 
     QTemporaryDir dir;
+    // The dump text is never the image itself, also not through a link.
+    const QString bin = dir.filePath(QStringLiteral("m.bin"));
+    QCOMPARE(KeptFiles::dumpTextPath(bin), dir.filePath(QStringLiteral("m.txt")));
+    QCOMPARE(KeptFiles::dumpTextPath(dir.filePath(QStringLiteral("i.txt"))), dir.filePath(QStringLiteral("i.txt.txt")));
+    QVERIFY(Fixtures::writeFile(bin, "x") && QFile::link(bin, dir.filePath(QStringLiteral("m.txt"))));
+    QCOMPARE(KeptFiles::dumpTextPath(bin), dir.filePath(QStringLiteral("m.txt.txt")));
+
     QString error;
     QByteArray image;
     QVERIFY(KeptFiles::writeFile(dir.filePath(QStringLiteral("a.bin")), QByteArray(255, 'x'), &error));
@@ -187,6 +209,79 @@ void TestKeeping::traceLines()
                            QStringLiteral("<- (тайм-аут, 0 из 2 байт)"), QStringLiteral("!! Нет ответа от QM407"),
                            QStringLiteral("-> 53 14 05"), QStringLiteral("<- 07 58"),
                            QStringLiteral("!! Ошибка чтения данных из EEPROM")}));
+}
+
+namespace {
+int modeOf(const QString& path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+} // namespace
+
+// Whatever the umask: the folder made 0700 with its parents as usual, the log 0600; a folder and
+// a log an older version left open to others are closed.
+void TestKeeping::traceIsTheOwnersOnly()
+{
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("state/qm407tool"));
+    const QString log = folder + u'/' + SerialTrace::fileName(QDate::currentDate());
+    const mode_t umask = ::umask(0);
+    {
+        SerialTrace trace(folder);
+        trace.sent(hex("5310"));
+    }
+    ::umask(umask);
+    QCOMPARE(modeOf(folder), 0700);
+    QCOMPARE(modeOf(log), 0600);
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(log).constData(), 0644) == 0);
+    {
+        SerialTrace trace(folder);
+        trace.sent(hex("5310"));
+    }
+    QCOMPARE(modeOf(folder), 0700);
+    QCOMPARE(modeOf(log), 0600);
+    QCOMPARE(Fixtures::readFile(log).count("-> 53 10\n"), 2);
+}
+
+void TestKeeping::traceRefusesWhatIsNotItsOwn_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::newRow("FIFO as the log") << QStringLiteral("fifo");
+    QTest::newRow("link as the log") << QStringLiteral("log link");
+    QTest::newRow("link as the folder") << QStringLiteral("folder link");
+}
+
+// Nothing blocks, nothing is written through a link, and the failure is reported once.
+void TestKeeping::traceRefusesWhatIsNotItsOwn()
+{
+    QFETCH(QString, planted);
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("trace"));
+    const QString other = base.filePath(QStringLiteral("other"));
+    const QString log = folder + u'/' + SerialTrace::fileName(QDate::currentDate());
+    QVERIFY(QDir().mkdir(other));
+    if (planted == QLatin1String("folder link")) {
+        QVERIFY(QFile::link(other, folder));
+    } else {
+        QVERIFY(QDir().mkdir(folder));
+        if (planted == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(other + QStringLiteral("/x.log"), log));
+    }
+    QStringList reports;
+    {
+        SerialTrace trace(folder, [&reports](const QString& message) { reports << message; });
+        trace.sent(hex("5310"));
+        trace.sent(hex("5310"));
+    }
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].startsWith(QStringLiteral("Не могу записать трассировку обмена в ")), qPrintable(reports[0]));
+    QCOMPARE(QDir(other).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), QStringList());
 }
 
 void TestKeeping::oldTraceFilesGo()

@@ -203,6 +203,14 @@ void TestServiceMenu::imageAndCompare()
     for (int a = 0; a < 256; ++a)
         rig.sim.setCell(a, quint8(255 - a));
     readInto(rig, w.EEPROM, QStringLiteral("SFROM"));
+    // Cancelled dialogs leave no folder behind.
+    FileDialogSeam::pushAnswer(QString());
+    trigger(s->NSaveImage);
+    FileDialogSeam::pushAnswer(QString());
+    trigger(s->NCompareImage);
+    QCOMPARE(FileDialogSeam::proposed().size(), 2);
+    QVERIFY(!QFileInfo::exists(rig.folder.filePath(QStringLiteral("101"))));
+    FileDialogSeam::clear();
 
     const QString image = rig.folder.filePath(QStringLiteral("101/first.bin"));
     FileDialogSeam::pushAnswer(image);
@@ -224,6 +232,26 @@ void TestServiceMenu::imageAndCompare()
                                 "0008  F7 F6 F5 F4 F3 F2 F1 F0 \r\n"));
     QVERIFY(dumpText.endsWith("00F8  07 06 05 04 03 02 01 00 \r\n"));
     QCOMPARE(dumpText.size(), 3 + 32 * 32);
+
+    // The text beside an image is replaced only when the installer says so; No writes neither.
+    const QString other = rig.folder.filePath(QStringLiteral("101/other.bin"));
+    const QString otherText = rig.folder.filePath(QStringLiteral("101/other.txt"));
+    QVERIFY(Fixtures::writeFile(otherText, "notes"));
+    FileDialogSeam::pushAnswer(other);
+    MessageBoxSeam::pushAnswer(IDNO);
+    trigger(s->NSaveImage);
+    QCOMPARE(MessageBoxSeam::texts(),
+             QStringList {QStringLiteral("Файл ") + QDir::toNativeSeparators(otherText)
+                          + QStringLiteral(" уже существует. Заменить?")});
+    QVERIFY(!QFile::exists(other));
+    QCOMPARE(readAll(otherText), QByteArray("notes"));
+    // An image named *.txt keeps its bytes; the text goes under a name of its own.
+    const QString named = rig.folder.filePath(QStringLiteral("101/image.txt"));
+    FileDialogSeam::pushAnswer(named);
+    trigger(s->NSaveImage);
+    QCOMPARE(readAll(named), memory);
+    QCOMPARE(readAll(named + QStringLiteral(".txt")), dumpText);
+    MessageBoxSeam::clear();
 
     // From the dump window the dump shown is compared: detection only on the wire.
     QString shown;

@@ -86,6 +86,8 @@ private slots:
     void restoreFailsWithoutBackup();
     void createAnewKeepsTheIntactRecords();
     void shutDownRefreshesTheBackup();
+    void failedBackupIsReported_data();
+    void failedBackupIsReported();
     void failedSaveReachesTheCallerAndSparesTheBackup();
     void copyWorksInBlocksWithoutTruncating();
     void copyRefusesReadOnlyTarget();
@@ -303,7 +305,7 @@ void TestDataFile::shutDownRefreshesTheBackup()
     store.locate(Field::ID_RECORD, 2);
     Editing::eraseTrinket(store);
     file.SaveData();
-    file.shutDown();
+    QVERIFY(file.shutDown());
     QVERIFY(!file.isHeld());
     QVERIFY(!store.isActive());
     const QByteArray data = readFile(path("Trinket.dat"));
@@ -324,6 +326,35 @@ void TestDataFile::shutDownRefreshesTheBackup()
     failed.shutDown();
     QCOMPARE(readFile(path("Trinket.bkd")), backup);
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray("bad"));
+}
+
+void TestDataFile::failedBackupIsReported_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("read-only backup") << false;
+    QTest::newRow("folder in the backup's place") << true;
+}
+
+// The copy fails after the save: reported, and the data file holds the last register.
+void TestDataFile::failedBackupIsReported()
+{
+    QFETCH(bool, folder);
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({0, 1})));
+    if (folder)
+        QVERIFY(QDir().mkdir(path("Trinket.bkd")));
+    else
+        QVERIFY(writeFile(path("Trinket.bkd"), QByteArray("old"))
+                && QFile::setPermissions(path("Trinket.bkd"), QFileDevice::ReadOwner));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    store.locate(Field::ID_RECORD, 1);
+    Editing::deleteCurrent(store);
+    QVERIFY(!file.shutDown());
+    RecordStore saved;
+    DataFormat::read(saved, readFile(path("Trinket.dat")));
+    QCOMPARE(ids(saved), QList<qint32>({0}));
+    QCOMPARE(readFile(path("Trinket.bkd")), folder ? QByteArray() : QByteArray("old"));
 }
 
 // A save that grows the file on a file system without room for it: a small tmpfs when this
@@ -375,7 +406,7 @@ void TestDataFile::failedSaveReachesTheCallerAndSparesTheBackup()
         file.shutDown();
         QFAIL("a failed final write was reported as success");
     } catch (const RegisterError& e) {
-        QCOMPARE(e.message(), QStringLiteral("Stream write error. Резервная копия Trinket.bkd не обновлена."));
+        QCOMPARE(e.message(), QStringLiteral("Stream write error"));
     }
     QVERIFY(file.isHeld());
     QCOMPARE(readFile(bkd), backup);

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using Fixtures::cp;
 
 namespace {
@@ -76,6 +78,8 @@ private slots:
     void exportBytes();
     void roundTrips_data();
     void roundTrips();
+    void numberingPastTheLargest();
+    void formulaCells();
     void refusals();
     void hostileFiles();
 };
@@ -104,6 +108,8 @@ void TestRegisterCsv::roundTrips_data()
     QTest::addColumn<QString>("variant");
     QTest::newRow("as exported") << QStringLiteral("utf8");
     QTest::newRow("commas, Windows-1251, no raw codes") << QStringLiteral("1251");
+    QTest::newRow("UTF-16 little-endian with its mark") << QStringLiteral("utf16le");
+    QTest::newRow("UTF-16 big-endian with its mark") << QStringLiteral("utf16be");
 }
 
 void TestRegisterCsv::roundTrips()
@@ -121,6 +127,10 @@ void TestRegisterCsv::roundTrips()
               "4,X,\";\"\"\"\";,\",,\r\n"
               "7,абв-12,\"пр. \"\"Победы\"\"; д. 3\",0X0?01X0??,0011111111\r\n";
         bytes = Text1251::fromUnicode(QString::fromUtf8(text));
+    } else if (variant.startsWith(QLatin1String("utf16"))) {
+        const bool little = variant == QLatin1String("utf16le");
+        QStringEncoder encode(little ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        bytes = QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encode(QString::fromUtf8(bytes.mid(3))));
     }
     const QString path = pathIn(m_dir, "in.csv");
     QVERIFY(Fixtures::writeFile(path, bytes));
@@ -129,7 +139,7 @@ void TestRegisterCsv::roundTrips()
     target.append(rec(9, "900", "old"));
     const RegisterCsv::ImportPlan plan = RegisterCsv::plan(path, target);
     QVERIFY2(plan.error.isEmpty(), qPrintable(plan.error));
-    QCOMPARE(plan.utf8, variant == QLatin1String("utf8"));
+    QCOMPARE(plan.utf8, variant != QLatin1String("1251"));
     QCOMPARE(reasonsOf(plan), (QStringList {QStringLiteral("Запись брелка-мастера не переносится"), {}, {}, {}, {}}));
     QCOMPARE(target.count(), 1); // planning changes nothing
     qint32 maxId = 9;
@@ -141,12 +151,50 @@ void TestRegisterCsv::roundTrips()
     const std::vector<Record> expected = {
         rec(9, "900", "old"),
         rec(10, "105", cp("ул. Мира, 7"), 0x2B7E53),
-        rec(11, "B 7", cp("корп. 2\r\nподъезд 4\nкв. 9"), variant == QLatin1String("utf8") ? 0 : -1),
+        rec(11, "B 7", cp("корп. 2\r\nподъезд 4\nкв. 9"), variant != QLatin1String("1251") ? 0 : -1),
         rec(12, "X", cp(";\"\";,")),
         rec(13, cp("АБВ-12"), cp("пр. \"Победы\"; д. 3"), 0x1234A3, 0x0FFFF3),
     };
     for (int i = 0; i < 5; ++i)
         QVERIFY2(target.at(i) == expected[size_t(i)], qPrintable(QString::number(i)));
+}
+
+void TestRegisterCsv::numberingPastTheLargest()
+{
+    // The add operation's rule: past 2147483647 the lowest free numbers, the largest kept.
+    RecordStore s;
+    s.append(rec(2147483646, "A", ""));
+    s.append(rec(2, "B", ""));
+    QVERIFY(Fixtures::writeFile(pathIn(m_dir, "next.csv"), QByteArray(Header) + ";C;;;;;\r\n;D;;;;;\r\n;E;;;;;\r\n"));
+    qint32 maxId = 2147483646;
+    RegisterCsv::apply(s, maxId, RegisterCsv::plan(pathIn(m_dir, "next.csv"), s));
+    QCOMPARE(maxId, 2147483647);
+    QList<qint32> ids;
+    for (const Record& r : s.rows())
+        ids << r.asInteger(Field::ID_RECORD);
+    QCOMPARE(ids, (QList<qint32> {2147483646, 2, 2147483647, 1, 3}));
+}
+
+// Cells a spreadsheet would run get an apostrophe before them, taken off again on import: the
+// register comes back as it was.
+void TestRegisterCsv::formulaCells()
+{
+    RecordStore source;
+    source.append(rec(1, "=1+2", cp("-ул. Мира")));
+    source.append(rec(2, "'@A", "'x"));
+    source.append(rec(3, "+7", "\t=a\r"));
+    const QByteArray bytes = exported(source);
+    QCOMPARE(bytes.mid(bytes.indexOf("\r\n") + 2),
+             QByteArray("1;'=1+2;'-ул. Мира;;;;\r\n2;''@A;'x;;;;\r\n3;'+7;\"'\t=a\r\";;;;\r\n"));
+    QVERIFY(Fixtures::writeFile(pathIn(m_dir, "formulas.csv"), bytes));
+    RecordStore target;
+    qint32 maxId = 0;
+    RegisterCsv::apply(target, maxId, RegisterCsv::plan(pathIn(m_dir, "formulas.csv"), target));
+    QCOMPARE(target.count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(target.at(i).asText(Field::PULT_NUM), source.at(i).asText(Field::PULT_NUM));
+        QCOMPARE(target.at(i).asText(Field::ADDRESS), source.at(i).asText(Field::ADDRESS));
+    }
 }
 
 void TestRegisterCsv::refusals()
@@ -178,7 +226,10 @@ void TestRegisterCsv::refusals()
                          ";A8;;;;7150691;\r\n" // A7's trinket, from its pattern with button '1'
                          ";A9;中;;;;\r\n"
                          ";B1;;\r\n"
-                         ";B2;;0000000000;;0;\r\n")
+                         ";B2;;0000000000;;0;\r\n"
+                         ";B\x01"
+                         "3;;;;;\r\n"
+                         ";B4;a\x1B[2Jb;;;;\r\n")
               .arg(long32, long80);
     QVERIFY(Fixtures::writeFile(pathIn(m_dir, "refused.csv"), text.toUtf8()));
     const RegisterCsv::ImportPlan plan = RegisterCsv::plan(pathIn(m_dir, "refused.csv"), s);
@@ -200,7 +251,9 @@ void TestRegisterCsv::refusals()
                            QStringLiteral("Код брелка повторяется в файле (строка 14)"),
                            QStringLiteral("Знаки, которых нет в кодировке Windows-1251"),
                            QStringLiteral("Неверное число полей: 4 вместо 7"),
-                           QStringLiteral("Код брелка 2 не соответствует его числу")}));
+                           QStringLiteral("Код брелка 2 не соответствует его числу"),
+                           QStringLiteral("Управляющие знаки в пультовом номере"),
+                           QStringLiteral("Управляющие знаки в адресе")}));
     QCOMPARE(plan.rows[1].number, QStringLiteral("МИРА"));
     QCOMPARE(plan.rows[12].code, QStringLiteral("X?1X0X10X?"));
     QCOMPARE(plan.rows[16].line, 18);
@@ -246,7 +299,26 @@ void TestRegisterCsv::hostileFiles()
     few.maxRows = 2;
     QCOMPARE(errorOf("rows.csv", header + ";1;;;;;\r\n;2;;;;;\r\n;3;;;;;\r\n", few),
              QStringLiteral("В файле больше 2 записей"));
+    // Encodings told precisely.
+    QCOMPARE(errorOf("byte.csv",
+                     header
+                         + ";Мира;ул. Садовая;;;;\r\n;X;a\xFF"
+                           "b;;;;\r\n"),
+             QStringLiteral("Неверный байт UTF-8 в строке 3"));
+    QCOMPARE(errorOf("mark.csv", "\xEF\xBB\xBF" + cp(Header) + cp(";МИР;ул. Мира;;;;\r\n")),
+             QStringLiteral("Файл помечен как UTF-8, но записан в Windows-1251"));
+    QStringEncoder utf16(QStringConverter::Utf16LE);
+    QCOMPARE(errorOf("utf16.csv", utf16(QString::fromUtf8(header + ";1;ул. Мира;;;;\r\n"))),
+             QStringLiteral("Файл в кодировке UTF-16 без метки порядка байтов"));
+    QCOMPARE(errorOf("surrogate.csv",
+                     QByteArray("\xFF\xFE"
+                                "N\0\0\xD8;\0",
+                                8)),
+             QStringLiteral("Неверные знаки в файле UTF-16"));
     QCOMPARE(errorOf("missing.csv", QByteArray()).left(21), QStringLiteral("Не могу открыть файл "));
+    // A FIFO without a writer is refused at once instead of waiting for one.
+    QCOMPARE(::mkfifo(QFile::encodeName(pathIn(m_dir, "fifo.csv")).constData(), 0600), 0);
+    QCOMPARE(errorOf("fifo.csv", QByteArray()).left(21), QStringLiteral("Не могу открыть файл "));
     QCOMPARE(s.count(), 2);
 }
 
