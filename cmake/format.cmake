@@ -18,7 +18,7 @@ set(QM407_FORMAT_PENDING
     app/singleappinstance.cpp bench/register/bench_register.cpp device/devicetexts.h
     device/memorymap.h register/record.cpp register/record.h register/recordstore.h
     register/text1251.cpp register/text1251.h tests/app/tst_auxwindows.cpp tests/app/tst_mainwindow.cpp
-    tests/app/tst_messagebox.cpp tests/register/tst_dataformat.cpp tests/register/tst_record.cpp
+    tests/app/tst_messagebox.cpp tests/register/tst_record.cpp
     tests/register/tst_recordstore.cpp tests/register/tst_tornwrite.cpp tests/shell/guardprobe.cpp
     tests/shell/tst_formstorage.cpp tests/shell/tst_singleinstance.cpp tests/shell/tst_toolcopies.cpp)
 set(QM407_FORMAT_CHECKED ${QM407_FORMAT_SOURCES})

@@ -270,34 +270,38 @@ private:
             throw RegisterError(readErrorText());
     }
 
-    // Keeps the unread bytes and reads on in pieces until n are there. Pointers handed out
-    // before are void afterwards; each is used before the next read.
+    // Moves the unread bytes to the buffer's start and reads on until n are there. The one
+    // buffer is kept for the whole stream: it starts small and doubles while the file fills it
+    // (up to Piece), or when a value needs more than it holds. It grows only by bytes actually
+    // read, so a lying length never allocates, and no read asks for more than Piece, so at most
+    // that much past the stream's end is read. Pointers handed out before are void afterwards;
+    // each is used before the next read.
     bool fetchAtLeast(qint64 n, bool mustGet)
     {
         if (!m_fetch)
             return false;
+        constexpr qint64 FirstPiece = 4096;
         constexpr qint64 Piece = 1 << 20;
         qint64 have = remaining();
-        QByteArray next;
-        next.reserve(qsizetype(qMax(have, Piece)));
-        next.append(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(have));
+        if (have > 0 && m_pos > 0)
+            std::memmove(m_buffer.data(), m_data + m_pos, size_t(have));
         m_base += m_pos;
+        m_pos = 0;
         while (have < n) {
-            if (next.capacity() < have + Piece)
-                next.reserve(qsizetype(qMax<qint64>(next.capacity() * 2, have + Piece)));
-            next.resize(qsizetype(have + Piece));
-            const qint64 got = (*m_fetch)(next.data() + have, Piece);
+            const qint64 size = m_buffer.size();
+            if (have == size || (m_filled && size < Piece))
+                m_buffer.resize(qsizetype(qMax(FirstPiece, size * 2)));
+            const qint64 room = qMin(m_buffer.size() - have, Piece);
+            const qint64 got = (*m_fetch)(m_buffer.data() + have, room);
             if (got < 0)
                 throw RegisterError(readErrorText());
             if (got == 0)
                 break;
+            m_filled = got == room;
             have += got;
         }
-        next.resize(qsizetype(have));
-        m_buffer = std::move(next);
         m_data = reinterpret_cast<const unsigned char*>(m_buffer.constData());
         m_size = have;
-        m_pos = 0;
         if (have < n && mustGet)
             throw RegisterError(readErrorText());
         return have >= n;
@@ -316,6 +320,7 @@ private:
     const DataFormat::Fetch* m_fetch = nullptr;
     QByteArray m_buffer;
     qint64 m_base = 0;
+    bool m_filled = false; // the last read took all the room it was given
 };
 
 } // namespace

@@ -5,6 +5,9 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
+
 using Fixtures::cp;
 using Fixtures::hex;
 
@@ -19,6 +22,50 @@ QString load(RecordStore& s, const QByteArray& bytes)
     } catch (const RegisterError& e) {
         return e.message();
     }
+}
+
+// Reads the bytes as a file is read: pieces of at most `piece` bytes, and a failed read at
+// `failAt` when that is not -1.
+struct Piecewise
+{
+    QString error;
+    qint64 taken = -1;
+    qint64 fetched = 0;
+};
+Piecewise loadPiecewise(RecordStore& s, const QByteArray& bytes, qint64 piece, qint64 failAt)
+{
+    Piecewise p;
+    const DataFormat::Fetch fetch = [&](char* buffer, qint64 max) -> qint64 {
+        if (p.fetched == failAt)
+            return -1;
+        const qint64 end = failAt < 0 ? bytes.size() : failAt;
+        const qint64 n = std::min({max, piece, end - p.fetched});
+        std::memcpy(buffer, bytes.constData() + p.fetched, size_t(n));
+        p.fetched += n;
+        return n;
+    };
+    try {
+        p.taken = DataFormat::read(s, fetch);
+    } catch (const RegisterError& e) {
+        p.error = e.message();
+    }
+    return p;
+}
+
+// Some 3 MB of records, then one with a 3 MiB text, then an 8 MiB tail that must stay unread.
+const QByteArray& piecewiseFile()
+{
+    static const QByteArray file = [] {
+        RecordStore s;
+        QRandomGenerator rng(16);
+        for (int i = 0; i < 20000; ++i)
+            s.append(Fixtures::randomRecord(rng));
+        QByteArray bytes = DataFormat::write(s);
+        bytes.chop(1);
+        return bytes + hex("01 02 00 09 09 09 09 09 08 0C 00 00 30 00") + QByteArray(3 << 20, 'Z') + hex("09 00 00")
+            + QByteArray(8 << 20, '\xFF');
+    }();
+    return file;
 }
 
 QByteArray oneRecord(const char* fieldsHex)
@@ -58,6 +105,8 @@ private slots:
     void everyCutFailsWithReadError();
     void lyingLengthsFailWithoutAllocating();
     void randomRegistersRoundTrip();
+    void readingInPiecesMatchesReadingWhole_data();
+    void readingInPiecesMatchesReadingWhole();
 };
 
 void TestDataFormat::emptyRegisterIsThirteenBytes()
@@ -67,7 +116,7 @@ void TestDataFormat::emptyRegisterIsThirteenBytes()
     RecordStore loaded;
     QCOMPARE(DataFormat::read(loaded, hex("54 50 46 30 03 FB 00 01 00 01 00 01 00")), qint64(13));
     QCOMPARE(loaded.count(), 0);
-    QCOMPARE(DataFormat::read(loaded, QByteArray()), qint64(0));   // a zero-length file is an empty register
+    QCOMPARE(DataFormat::read(loaded, QByteArray()), qint64(0)); // a zero-length file is an empty register
     s.deactivate();
     QVERIFY_THROWS_EXCEPTION(RegisterError, DataFormat::write(s));
 }
@@ -80,7 +129,7 @@ void TestDataFormat::workedExampleIsWrittenByteForByte()
     const QByteArray bytes = DataFormat::write(s);
     QCOMPARE(bytes.size(), 108);
     QCOMPARE(bytes.toHex(' '), Fixtures::workedExampleBytes().toHex(' '));
-    QCOMPARE(s.currentRow(), 1);   // writing never moves the current record
+    QCOMPARE(s.currentRow(), 1); // writing never moves the current record
 }
 
 void TestDataFormat::workedExampleLoadsWithItsNulls()
@@ -231,16 +280,16 @@ void TestDataFormat::errorsKeepCompletedRecords_data()
     QTest::newRow("cut in the second record") << example.left(90) << read << 1;
     QTest::newRow("cut before the list end") << example.left(107) << read << 2;
     QByteArray wrongKind = example;
-    wrongKind[54] = 0x06;   // ID_RECORD of the second record given as a text
+    wrongKind[54] = 0x06; // ID_RECORD of the second record given as a text
     QTest::newRow("text where an integer belongs") << wrongKind << value << 1;
     QByteArray intForText = example;
-    intForText[26] = 0x02;   // master's CODE given as an integer
+    intForText[26] = 0x02; // master's CODE given as an integer
     QTest::newRow("integer where a text belongs") << intForText << value << 0;
     QByteArray eightFields = example;
     eightFields.insert(106, char(0x09));
     QTest::newRow("eight field entries") << eightFields << value << 1;
     QByteArray sixFields = example;
-    sixFields.remove(48, 1);   // master without its ADDRESS entry: its end marker is read as a flag
+    sixFields.remove(48, 1); // master without its ADDRESS entry: its end marker is read as a flag
     QTest::newRow("six field entries") << sixFields << value << 0;
     QByteArray noListStart = example;
     noListStart[50] = 0x05;
@@ -305,6 +354,45 @@ void TestDataFormat::randomRegistersRoundTrip()
         }
         QCOMPARE(DataFormat::write(loaded), bytes);
     }
+}
+
+void TestDataFormat::readingInPiecesMatchesReadingWhole_data()
+{
+    QTest::addColumn<qint64>("piece");
+    QTest::addColumn<qint64>("failAt");
+    QTest::addColumn<qint64>("cut");
+    const qint64 inLongText = piecewiseFile().size() - (8 << 20) - (1 << 20);
+    QTest::newRow("large reads") << (qint64(1) << 40) << qint64(-1) << qint64(-1);
+    QTest::newRow("blocks") << qint64(4096) << qint64(-1) << qint64(-1);
+    QTest::newRow("odd pieces") << qint64(13) << qint64(-1) << qint64(-1);
+    QTest::newRow("cut in the long text") << qint64(4096) << qint64(-1) << inLongText;
+    QTest::newRow("read fails in the long text") << qint64(4096) << inLongText << qint64(-1);
+    QTest::newRow("read fails in the records") << qint64(13) << qint64(1 << 20) << qint64(-1);
+}
+
+void TestDataFormat::readingInPiecesMatchesReadingWhole()
+{
+    QFETCH(qint64, piece);
+    QFETCH(qint64, failAt);
+    QFETCH(qint64, cut);
+    const QByteArray bytes = piecewiseFile().left(cut < 0 ? piecewiseFile().size() : cut);
+    // A failed read ends the file there.
+    RecordStore whole;
+    QString error;
+    qint64 taken = -1;
+    try {
+        taken = DataFormat::read(whole, bytes.constData(), failAt < 0 ? bytes.size() : failAt);
+    } catch (const RegisterError& e) {
+        error = e.message();
+    }
+    RecordStore pieces;
+    const Piecewise p = loadPiecewise(pieces, bytes, piece, failAt);
+    QCOMPARE(p.error, error);
+    QCOMPARE(p.taken, taken);
+    QCOMPARE(pieces.count(), whole.count());
+    QVERIFY(pieces.rows() == whole.rows());
+    if (error.isEmpty())
+        QVERIFY(p.fetched - p.taken <= 1 << 20); // the tail beyond is never read
 }
 
 QTEST_GUILESS_MAIN(TestDataFormat)
