@@ -31,6 +31,9 @@ public:
     bool isNull(Field f) const;
     qint32 asInteger(Field f) const;
     QByteArray asText(Field f) const;
+    // The writer's reads, without copies or checks: the integers and the texts, each in field order.
+    const std::optional<qint32>& integerAt(int i) const { return m_ints[size_t(i)]; }
+    const std::optional<QByteArray>& textAt(int i) const { return m_texts[size_t(i)]; }
     void setInteger(Field f, qint32 value);
     void setText(Field f, const QByteArray& value);
     void setNull(Field f);
