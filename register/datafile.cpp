@@ -284,8 +284,12 @@ bool DataFile::replaceContents(const std::function<bool()>& work, const QString&
     } catch (const std::exception&) {
         ok = false;
     }
-    if (ok)
+    if (ok) {
+        // A data file made here reaches the disk with its name.
+        if (m_file.created())
+            HeldFile::flushFolder(m_dataPath);
         return true;
+    }
     dropJournal();
     m_file.discard();
     if (message)

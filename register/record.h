@@ -20,8 +20,8 @@ enum class Field
 constexpr int FieldCount = 7;
 
 bool isIntegerField(Field f);
-int textFieldWidth(Field f);      // 32 or 80; 0 for integer fields
-const char* fieldName(Field f);   // "ID_RECORD", ...
+int textFieldWidth(Field f); // 32 or 80; 0 for integer fields
+const char* fieldName(Field f); // "ID_RECORD", ...
 
 // One installation record. Every field may be null; a null integer reads as 0 and a null
 // text as "". Texts are Windows-1251 bytes, cut to the field's width, ending at a NUL.
