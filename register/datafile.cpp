@@ -218,24 +218,33 @@ bool DataFile::writeThroughJournal(const QByteArray& bytes, bool cut)
 {
     if (m_journalPending && !finishFailedSave())
         return false;
-    // Room before the first byte changes: a full disk, a quota or a size limit refuses here.
+    // Blocks past the file's end count as zeros, as the room made for them below will be.
     SaveJournal::Plan plan;
-    if (!m_file.reserve(bytes.size()) || !m_digests.plan(m_file, bytes, cut, &plan))
+    if (!m_digests.plan(m_file, bytes, cut, &plan))
         return false;
     const bool shorten = cut && m_file.size() > bytes.size();
     if (plan.runs.empty()) {
         // Only the tail goes, if anything, and no reader looks past the register.
-        if (shorten && !(m_file.truncate(bytes.size()) && m_file.flush()))
+        if (!m_file.reserve(bytes.size()) || (shorten && !(m_file.truncate(bytes.size()) && m_file.flush())))
             return false;
         m_digests.saved(plan);
         return true;
     }
-    if (!openJournal() || !SaveJournal::write(m_journal, plan, bytes.constData()))
+    if (!openJournal() || !SaveJournal::write(m_journal, plan, bytes.constData())) {
+        dropJournal();
         return false;
+    }
     // A journal made for this save reaches the disk with its name before it is relied on.
     if (m_journal.created()) {
         HeldFile::flushFolder(m_journalAt);
         m_journal.keepCreated();
+    }
+    // Room before the first byte changes: a full disk, a quota or a size limit refuses here,
+    // and the journal of a save that never began goes.
+    if (!m_file.reserve(bytes.size())) {
+        SaveJournal::invalidate(m_journal);
+        dropJournal();
+        return false;
     }
     m_journalPending = true;
     // A failure from here on leaves the journal: the next save or load finishes this one.
@@ -312,7 +321,7 @@ bool DataFile::restoreFromBackup(QString* message)
             // Its bytes go over the data file's start, its tail after them; the data file's own
             // tail beyond stays, as a plain copy over it would leave it.
             ok = (used == 0 || backup.readAt(0, bytes.data(), used) == used) && openReplacingLink(m_file, m_dataPath)
-                && m_file.reserve(size) && writeThroughJournal(bytes, false);
+                && writeThroughJournal(bytes, false) && m_file.reserve(size);
             for (qint64 at = used; ok && at < size;) {
                 char block[4096];
                 const qint64 got = backup.readAt(at, block, qMin<qint64>(sizeof block, size - at));
