@@ -136,8 +136,12 @@ bool DataFile::finishJournal(const QString& path, bool* leftInPlace)
     const auto note
         = [this](const QString& text) { m_notice += (m_notice.isEmpty() ? QString() : QStringLiteral("\n")) + text; };
     HeldFile journal;
-    if (!HeldFile::isRegularName(path) || !journal.openForReading(path)) {
+    if (!HeldFile::isRegularName(path)) {
         note(ignoredJournal(path, data, QStringLiteral("это не обычный файл")));
+        return true;
+    }
+    if (!journal.openForReading(path)) {
+        note(ignoredJournal(path, data, QStringLiteral("его не удается прочитать")));
         return true;
     }
     if (!journal.ownedByUser()) {
