@@ -39,9 +39,11 @@ public:
     // Rewrites the held file from the register; nothing when no file is held or the register
     // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves
     // the file loading as the last register saved (or, after an I/O error in the middle of
-    // the write, as this one, finished at the next load).
+    // the write, as this one, finished at the next save or load). Only the blocks that change
+    // are written; the journal stays allocated between saves.
     void SaveData();
     bool isHeld() const { return m_file.isOpen(); }
+    // Lets the file go; the journal kept between saves goes with it.
     void release();
 
     static bool CopyDataFile(const QString& source, const QString& target);
