@@ -499,6 +499,8 @@ void TestDataFile::leftoverJournalsAtLoad_data()
         << QByteArray("new") << QByteArray("whole") << false << QByteArray("new");
     QTest::newRow("journal cut short") << QByteArray("old") << QByteArray("torn") << false << QByteArray("old");
     QTest::newRow("journal voided") << QByteArray("old") << QByteArray("voided") << false << QByteArray("old");
+    QTest::newRow("journal head damaged") << QByteArray("old") << QByteArray("head") << false << QByteArray("old");
+    QTest::newRow("journal body damaged") << QByteArray("old") << QByteArray("body") << false << QByteArray("old");
     QTest::newRow("file put back by hand")
         << QByteArray("other") << QByteArray("whole") << false << QByteArray("other");
     QTest::newRow("state folder, killed while written")
@@ -543,6 +545,10 @@ void TestDataFile::leftoverJournalsAtLoad()
     bytes[7] = journal == "voided" ? '0' : '1';
     if (journal == "torn")
         bytes.chop(1);
+    else if (journal == "head")
+        bytes[40] = char(bytes[40] ^ 1);
+    else if (journal == "body")
+        bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 1);
     QVERIFY(writeFile(journalPath, bytes));
     const QByteArray content = file == "old" ? old
         : file == "new"                      ? afterSave
