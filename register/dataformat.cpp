@@ -44,8 +44,9 @@ class Writer
 {
 public:
     // The most one record can take: three 5-byte integers, three 32-byte and one 80-byte text
-    // of up to three UTF-8 bytes per character, tags, flags and lengths.
-    static constexpr qsizetype MaxRecord = 4 + 3 * 6 + 3 * (6 + 32 * 3) + (6 + 80 * 3);
+    // of up to three UTF-8 bytes per character, tags, flags and lengths, and the slack of the
+    // text copy.
+    static constexpr qsizetype MaxRecord = 4 + 3 * 6 + 3 * (6 + 32 * 3) + (6 + 80 * 3) + 3;
 
     explicit Writer(qsizetype expected)
     {
@@ -112,8 +113,12 @@ public:
             utf8 += u.length[d[i]];
         byte(TagUtf8Text);
         le32(quint32(utf8));
-        for (qsizetype i = 0; i < n; ++i)
-            bytes(u.bytes[d[i]], u.length[d[i]]);
+        // Four bytes copied for each character, the pointer moved by its length: room() leaves
+        // the slack past the record's end.
+        for (qsizetype i = 0; i < n; ++i) {
+            std::memcpy(m_p, u.bytes[d[i]], 4);
+            m_p += u.length[d[i]];
+        }
     }
 
     QByteArray finish()
@@ -339,17 +344,19 @@ QByteArray write(const RecordStore& store)
         out.room(Writer::MaxRecord);
         out.byte(TagList);
         out.integer(0);
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (r.isNull(f)) {
-                out.byte(TagTrue);
-                continue;
-            }
-            out.byte(TagFalse);
-            if (isIntegerField(f))
-                out.integer(r.asInteger(f));
-            else
-                out.text(r.asText(f));
+        static_assert(int(Field::ID_TRINK_D) == 2 && int(Field::CODE) == 3 && FieldCount == 7);
+        // The integer fields come first, then the texts.
+        for (int i = 0; i < 3; ++i) {
+            const std::optional<qint32>& v = r.integerAt(i);
+            out.byte(v ? TagFalse : TagTrue);
+            if (v)
+                out.integer(*v);
+        }
+        for (int i = 0; i < 4; ++i) {
+            const std::optional<QByteArray>& t = r.textAt(i);
+            out.byte(t ? TagFalse : TagTrue);
+            if (t)
+                out.text(*t);
         }
         out.byte(TagEnd);
     }
