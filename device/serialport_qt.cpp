@@ -133,8 +133,12 @@ bool SerialPort::failed()
     if (!d)
         return true;
     if (!d->failed && d->port.isOpen()) {
-        if (!Impl::isFailure(d->port.error())) {
-            d->port.clearError();
+        const QSerialPort::SerialPortError error = d->port.error();
+        if (!Impl::isFailure(error)) {
+            // Clearing emits errorOccurred and translates a text: only when there is something
+            // to clear, not on every transfer.
+            if (error != QSerialPort::NoError)
+                d->port.clearError();
             return false;
         }
     }
