@@ -51,16 +51,17 @@ void SerialLink::traceError(const QString& message)
 
 void SerialLink::write(const QByteArray& bytes)
 {
-    if (m_trace)
+    // The bytes go out before they are traced: the trace's file write must not hold up the line.
+    const bool complete
+        = !isOpen() || m_port.failed() || bytes.isEmpty() || m_port.write(bytes, 10 * int(bytes.size()) + 100);
+    if (m_trace) {
         m_trace->sent(bytes);
-    if (!isOpen() || m_port.failed() || bytes.isEmpty())
-        return;
-    if (!m_port.write(bytes, 10 * int(bytes.size()) + 100)) {
-        if (m_trace)
+        if (!complete)
             m_trace->writeIncomplete();
-        // Unsent bytes must not go out later as a surprise request.
-        m_port.discardOutput();
     }
+    // Unsent bytes must not go out later as a surprise request.
+    if (!complete)
+        m_port.discardOutput();
 }
 
 SerialLink::ReadResult SerialLink::read(int n, bool silenceExpected)

@@ -1,5 +1,6 @@
 #include "serialport.h"
 
+#include "lowlatency.h"
 #include "portsystem.h"
 
 #include <QSerialPort>
@@ -32,6 +33,8 @@ bool lockExclusive(qintptr handle)
     return ::flock(int(handle), LOCK_EX | LOCK_NB) == 0;
 }
 } // namespace
+
+LowLatency::Request LowLatency::onOpen = &LowLatency::request;
 
 struct SerialPort::Impl
 {
@@ -86,7 +89,8 @@ bool SerialPort::open(const QString& path, qint64 bufferSize, QString* errorText
     }
 
     // Neither outcome matters: a pseudo-terminal has no modem lines, and the controller
-    // does not depend on them.
+    // does not depend on them; a port that refuses low latency merely answers later.
+    LowLatency::onOpen(int(port.handle()));
     port.setRequestToSend(false);
     port.setDataTerminalReady(true);
     port.clearError();
@@ -129,8 +133,12 @@ bool SerialPort::failed()
     if (!d)
         return true;
     if (!d->failed && d->port.isOpen()) {
-        if (!Impl::isFailure(d->port.error())) {
-            d->port.clearError();
+        const QSerialPort::SerialPortError error = d->port.error();
+        if (!Impl::isFailure(error)) {
+            // Clearing emits errorOccurred and translates a text: only when there is something
+            // to clear, not on every transfer.
+            if (error != QSerialPort::NoError)
+                d->port.clearError();
             return false;
         }
     }

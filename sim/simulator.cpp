@@ -126,9 +126,9 @@ struct Qm407Simulator::Impl
         [[maybe_unused]] ssize_t n = ::write(wakeWrite, &b, 1);
     }
 
-    void addLog(bool fromTool, const QByteArray& bytes)
+    void addLog(bool fromTool, const QByteArray& bytes, Clock::time_point at = Clock::now())
     {
-        LogEntry e {fromTool, bytes, Clock::now()};
+        LogEntry e {fromTool, bytes, at};
         log.push_back(e);
         if (onFrame) {
             auto f = onFrame;
@@ -223,9 +223,11 @@ struct Qm407Simulator::Impl
         reply(fault, bytes, Clock::now());
     }
 
+    // `now` is when the request was complete on the line: the answer starts from there, however
+    // late the thread woke up to it.
     void process(const QByteArray& frame, Clock::time_point now)
     {
-        addLog(true, frame);
+        addLog(true, frame, now);
         if (frame.size() == 2 && frame.at(0) == 0 && frame.at(1) == 0) {
             if (!waiting)
                 return;
@@ -364,7 +366,7 @@ struct Qm407Simulator::Impl
             while (!frames.empty() && frames.front().due <= now) {
                 const PendingFrame f = frames.front();
                 frames.pop_front();
-                process(f.bytes, now);
+                process(f.bytes, f.due);
             }
             if (chatterMs > 0 && now >= nextChatter) {
                 send(QByteArray(1, char(chatterByte)), now);

@@ -1,5 +1,6 @@
 #include "deviceerror.h"
 #include "devicetexts.h"
+#include "lowlatency.h"
 #include "portsystem.h"
 #include "seriallink.h"
 #include "simulator.h"
@@ -7,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +33,22 @@ QString systemText(int code)
 QString systemPart(const QString& error)
 {
     return error.section(QStringLiteral("\n\n"), 0, 0);
+}
+
+// The terminal the last low-latency request went to, and the answer it got.
+QString latencyAskedOf;
+bool latencyGranted = false;
+
+bool grantLowLatency(int fd)
+{
+    latencyAskedOf = QString::fromLocal8Bit(::ttyname(fd));
+    return latencyGranted = true;
+}
+
+bool askTheDriver(int fd)
+{
+    latencyAskedOf = QString::fromLocal8Bit(::ttyname(fd));
+    return latencyGranted = LowLatency::request(fd);
 }
 
 // Runs FlushPort and gives back the message it threw, or an empty text.
@@ -60,6 +78,8 @@ private slots:
     void refusedAccessNamesTheOwningGroup();
     void closedPortFailsEveryRead();
     void reopeningTheSamePortWorks();
+    void openAsksForLowLatency_data();
+    void openAsksForLowLatency();
     void secondOpenerInProcessFails();
     void secondOpenerInAnotherProcessFails();
     void portLockedByOtherProgramFails();
@@ -222,6 +242,29 @@ void TestSerialLink::reopeningTheSamePortWorks()
     QVERIFY(m_link->Open(m_sim->slavePath(), &error));
     QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
     QVERIFY(m_link->read(1).ok);
+}
+
+void TestSerialLink::openAsksForLowLatency_data()
+{
+    QTest::addColumn<bool>("driverGrants");
+    QTest::newRow("granted") << true;
+    QTest::newRow("refused, as a pseudo-terminal's driver does") << false;
+}
+
+void TestSerialLink::openAsksForLowLatency()
+{
+    QFETCH(bool, driverGrants);
+    LowLatency::onOpen = driverGrants ? &grantLowLatency : &askTheDriver;
+    const auto restore = qScopeGuard([] { LowLatency::onOpen = &LowLatency::request; });
+    latencyAskedOf.clear();
+
+    QString error;
+    QVERIFY2(m_link->Open(m_sim->slavePath(), &error), qPrintable(error));
+    QCOMPARE(latencyAskedOf, m_sim->slavePath());
+    QCOMPARE(latencyGranted, driverGrants);
+    // Either way the port is open and carries an exchange.
+    m_link->write(QByteArray("S\x10", 2));
+    QCOMPARE(m_link->read(3).data, QByteArray("\x00\x01U", 3));
 }
 
 void TestSerialLink::secondOpenerInProcessFails()

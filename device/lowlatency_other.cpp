@@ -1,0 +1,7 @@
+#include "lowlatency.h"
+
+// No portable request exists; the adapter's own setting applies.
+bool LowLatency::request(int)
+{
+    return false;
+}
