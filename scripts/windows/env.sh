@@ -48,3 +48,11 @@ map_com_port() {
     # mapping hold at once.
     ln -sfn "$link" "$WINEPREFIX/dosdevices/$(echo "$com" | tr 'A-Z' 'a-z')"
 }
+
+# Wine hands a program no QT_* variable of the caller's; the prefix's own environment does.
+set_wine_environment() {
+    local name
+    for name in "$@"; do
+        wine reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d "${!name}" /f </dev/null >/dev/null 2>&1
+    done
+}
