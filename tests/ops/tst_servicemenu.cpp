@@ -238,7 +238,7 @@ void TestServiceMenu::imageAndCompare()
     const QString otherText = rig.folder.filePath(QStringLiteral("101/other.txt"));
     QVERIFY(Fixtures::writeFile(otherText, "notes"));
     FileDialogSeam::pushAnswer(other);
-    MessageBoxSeam::pushAnswer(IDNO);
+    MessageBoxSeam::pushAnswer(ButtonNo);
     trigger(s->NSaveImage);
     QCOMPARE(MessageBoxSeam::texts(),
              QStringList {QStringLiteral("Файл ") + QDir::toNativeSeparators(otherText)
