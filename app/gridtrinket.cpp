@@ -40,8 +40,7 @@ TGridTrinket::TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* p
     : QTableView(parent)
     , m_store(store)
     , m_model(model)
-    , m_sort(new TRegisterSortModel(model, this))
-    , m_shown(new TRegisterSearchModel(m_sort, model, this))
+    , m_shown(new TRegisterSearchModel(model, this))
     , m_widths(DesignWidths)
 {
     setObjectName(QStringLiteral("GridTrinket"));
@@ -118,13 +117,14 @@ void TGridTrinket::setColumnWidthOf(int column, int width)
 
 int TGridTrinket::sourceRow(int displayRow) const
 {
-    const QModelIndex index = m_sort->mapToSource(m_shown->mapToSource(m_shown->index(displayRow, 0)));
-    return index.isValid() ? index.row() : -1;
+    const QModelIndex index = m_shown->mapToSource(m_shown->index(displayRow, 0));
+    return index.isValid() ? m_model->storeRow(index.row()) : -1;
 }
 
 int TGridTrinket::displayRow(int sourceRow) const
 {
-    const QModelIndex index = m_shown->mapFromSource(m_sort->mapFromSource(m_model->index(sourceRow, 0)));
+    const int sorted = m_model->displayRow(sourceRow);
+    const QModelIndex index = sorted < 0 ? QModelIndex() : m_shown->mapFromSource(m_model->index(sorted, 0));
     return index.isValid() ? index.row() : -1;
 }
 

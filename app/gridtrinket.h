@@ -9,7 +9,6 @@ class RecordStore;
 class TGridTrinket;
 class TRegisterModel;
 class TRegisterSearchModel;
-class TRegisterSortModel;
 
 // One grid column under its stored name (GridTrinketADDRESS, ...); its Width is what the
 // settings store keeps, hidden columns included.
@@ -38,7 +37,6 @@ class TGridTrinket final : public QTableView
 public:
     TGridTrinket(RecordStore& store, TRegisterModel* model, QWidget* parent);
 
-    TRegisterSortModel* sortModel() const { return m_sort; }
     TRegisterSearchModel* searchModel() const { return m_shown; }
     TGridColumn* Column(int column) const { return m_columns[size_t(column)]; }
     int columnWidthOf(int column) const;
@@ -69,7 +67,6 @@ private:
 
     RecordStore& m_store;
     TRegisterModel* m_model;
-    TRegisterSortModel* m_sort;
     TRegisterSearchModel* m_shown; // what the grid shows: the sorted rows that match the search
     std::array<TGridColumn*, 7> m_columns;
     std::array<int, 7> m_widths;

@@ -95,7 +95,7 @@ void TRegisterExchange::NImportCsvClick()
         return;
     const std::vector<Record> before = store.rows();
     RegisterCsv::apply(store, m_data.MaxRecordId, plan);
-    const Record last = store.rows().back();
+    const Record last = store.at(store.count() - 1);
     try {
         m_window->SaveData();
     } catch (const std::exception&) {

@@ -4,13 +4,17 @@
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
+#include <QStringView>
 
 #include <vector>
 
 class RecordStore;
 
-// The register as a table for the grid, in the register's row order. Texts are decoded once
-// per row, so painting and sorting large registers stay cheap.
+// The register as a table for the grid, in the grid's display order: an index vector over the
+// register's rows, sorted by a header's column (ascending or descending, empty fields first,
+// texts ignoring case, ties in the order they had), which the register's own order never
+// follows. Texts are converted from the register's bytes when shown; a sort computes each
+// row's key once. Changed and added rows go after the rows that sort equal to them.
 class TRegisterModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -23,49 +27,38 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
 
-    bool lessThan(int column, int leftRow, int rightRow) const;
+    // The register row shown at a display row, and back; -1 when none.
+    int storeRow(int displayRow) const;
+    int displayRow(int storeRow) const;
+
+    bool lessThan(int column, int leftRow, int rightRow) const; // register rows
     // Whether the console number, the address or a trinket code as shown contains the text,
-    // ignoring case.
-    bool matches(int row, QStringView foldedText) const;
+    // ignoring case (the text case-folded).
+    bool matches(int storeRow, QStringView foldedText) const;
     static Field fieldOf(int column) { return Field(column); }
     static QString columnName(int column); // "GridTrinketID_RECORD", ...
     static QString header(int column); // "N", "", "", "Брелок 2", ...
 
 private:
-    struct Row
-    {
-        qint32 ints[3];
-        bool null[FieldCount];
-        QString texts[4];
-        // The searched texts case-folded and joined by U+FFFF, which no register text holds.
-        QString folded;
-    };
-    static Row decode(const Record& record);
     void rebuild();
+    void sortRows(std::vector<int>& rows) const;
+    void rebuildPositions();
+    int insertionPoint(int storeRow) const;
     void onRowInserted(int row);
     void onRowAboutToBeRemoved(int row);
     void onRowRemoved(int row);
     void onRowChanged(int row);
 
     RecordStore& m_store;
-    std::vector<Row> m_rows;
-    bool m_removing = false;
-};
-
-// The grid's display order; the register's own order stays as it is.
-class TRegisterSortModel final : public QSortFilterProxyModel
-{
-    Q_OBJECT
-
-public:
-    TRegisterSortModel(TRegisterModel* source, QObject* parent);
-
-protected:
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
-
-private:
-    TRegisterModel* m_source;
+    std::vector<int> m_order; // display row -> register row
+    std::vector<int> m_position; // register row -> display row
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    int m_removing = -1; // the display row being removed
 };
 
 // The grid's search over the sorted rows, kept apart from the sorting so that a keystroke
@@ -75,7 +68,7 @@ class TRegisterSearchModel final : public QSortFilterProxyModel
     Q_OBJECT
 
 public:
-    TRegisterSearchModel(TRegisterSortModel* sorted, TRegisterModel* model, QObject* parent);
+    TRegisterSearchModel(TRegisterModel* model, QObject* parent);
 
     // Shows only the records that match; an empty text shows them all.
     void setSearchText(const QString& text);
@@ -87,7 +80,6 @@ protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
-    TRegisterSortModel* m_sorted;
     TRegisterModel* m_model;
     QString m_search;
     QString m_folded;

@@ -45,6 +45,8 @@ TRegisterSearch::TRegisterSearch(TGridTrinket* grid, QWidget* client, QWidget* w
     connect(shown, &QAbstractItemModel::rowsInserted, this, &TRegisterSearch::scheduleStatus);
     connect(shown, &QAbstractItemModel::rowsRemoved, this, &TRegisterSearch::scheduleStatus);
     connect(shown, &QAbstractItemModel::modelReset, this, &TRegisterSearch::scheduleStatus);
+    // A changed record that leaves or joins the search comes as a new layout.
+    connect(shown, &QAbstractItemModel::layoutChanged, this, &TRegisterSearch::scheduleStatus);
 }
 
 bool TRegisterSearch::eventFilter(QObject* watched, QEvent* event)

@@ -77,6 +77,8 @@ public:
         byte((v >> 24) & 0xFF);
     }
 
+    static qsizetype integerSize(qint32 v) { return v >= -128 && v <= 127 ? 2 : v >= -32768 && v <= 32767 ? 3 : 5; }
+
     void integer(qint32 v)
     {
         if (v >= -128 && v <= 127) {
@@ -92,9 +94,23 @@ public:
         }
     }
 
-    void text(const QByteArray& t)
+    // The bytes one text takes.
+    static qsizetype textSize(QByteArrayView t)
     {
-        const auto* d = reinterpret_cast<const unsigned char*>(t.constData());
+        const auto* d = reinterpret_cast<const unsigned char*>(t.data());
+        const qsizetype n = t.size();
+        if (isPlain(d, n))
+            return (n <= 255 ? 2 : 5) + n;
+        const Utf8Table& u = utf8Table();
+        qsizetype utf8 = 0;
+        for (qsizetype i = 0; i < n; ++i)
+            utf8 += u.length[d[i]];
+        return 5 + utf8;
+    }
+
+    void text(QByteArrayView t)
+    {
+        const auto* d = reinterpret_cast<const unsigned char*>(t.data());
         const qsizetype n = t.size();
         if (isPlain(d, n)) {
             if (n <= 255) {
@@ -104,7 +120,7 @@ public:
                 byte(TagLongText);
                 le32(quint32(n));
             }
-            bytes(t.constData(), n);
+            bytes(t.data(), n);
             return;
         }
         const Utf8Table& u = utf8Table();
@@ -237,22 +253,27 @@ public:
         }
     }
 
-    // A text value as Windows-1251 bytes, at most `width` of them kept.
-    QByteArray text(int width)
+    // A text value as Windows-1251 bytes into `out`, which has room for `width`: what a record
+    // keeps of it, up to its first NUL and at most `width` bytes. Gives back the length.
+    int text(char* out, int width)
     {
         switch (byte()) {
         case TagText: {
             const qint64 n = byte();
-            return clip(take(n), n, width);
+            return clip(take(n), n, out, width);
         }
         case TagLongText: {
             const qint64 n = le32();
-            return clip(take(n), n, width);
+            return clip(take(n), n, out, width);
         }
         case TagUtf8Text: {
             const qint64 n = le32();
             const char* p = take(n);
-            return Text1251::fromUtf8(QByteArray::fromRawData(p, n));
+            const int length = fromUtf8(p, n, out, width);
+            if (length >= 0)
+                return length;
+            const QByteArray t = Text1251::fromUtf8(QByteArray::fromRawData(p, n));
+            return clip(t.constData(), t.size(), out, width);
         }
         case TagWideText: {
             const qint64 units = le32();
@@ -261,7 +282,8 @@ public:
             for (qint64 i = 0; i < units; ++i)
                 s[i] = QChar(
                     char16_t(static_cast<unsigned char>(p[2 * i]) | static_cast<unsigned char>(p[2 * i + 1]) << 8));
-            return Text1251::fromUnicode(s);
+            const QByteArray t = Text1251::fromUnicode(s);
+            return clip(t.constData(), t.size(), out, width);
         }
         default:
             throw RegisterError(valueErrorText());
@@ -312,10 +334,49 @@ private:
         return have >= n;
     }
 
-    static QByteArray clip(const char* p, qint64 n, int width)
+    static int clip(const char* p, qint64 n, char* out, int width)
     {
-        // Only the field's width survives; copying more would only be cut again.
-        return QByteArray(p, int(qMin<qint64>(n, width)));
+        // Only the field's width survives, up to a NUL.
+        const int kept = int(qMin<qint64>(n, width));
+        const void* nul = std::memchr(p, 0, size_t(kept));
+        const int length = nul ? int(static_cast<const char*>(nul) - p) : kept;
+        std::memcpy(out, p, size_t(length));
+        return length;
+    }
+
+    // Well-formed UTF-8 of the Basic Multilingual Plane converted as the codec would, character
+    // by character, up to a NUL or `width` bytes; -1 for anything else (malformed sequences,
+    // surrogates, other planes), which the codec itself then converts.
+    static int fromUtf8(const char* text, qint64 n, char* out, int width)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(text);
+        int length = 0;
+        qint64 i = 0;
+        while (i < n && length < width) {
+            const unsigned c = p[i];
+            char16_t u;
+            if (c < 0x80) {
+                u = char16_t(c);
+                i += 1;
+            } else if (c >= 0xC2 && c < 0xE0 && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+                u = char16_t((c & 0x1F) << 6 | (p[i + 1] & 0x3F));
+                i += 2;
+            } else if (c >= 0xE0 && c < 0xF0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+                u = char16_t((c & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
+                if (u < 0x800 || (u >= 0xD800 && u < 0xE000))
+                    return -1;
+                i += 3;
+            } else {
+                return -1;
+            }
+            if (u == 0)
+                return length;
+            if (u == 0xFEFF) // a byte-order mark: the codec's own rules
+                return -1;
+            out[length++] = Text1251::fromUnicodeChar(u);
+        }
+        // What follows cannot change the characters before it.
+        return length;
     }
 
     const unsigned char* m_data = nullptr;
@@ -336,27 +397,39 @@ QByteArray write(const RecordStore& store)
 {
     if (!store.isActive())
         throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
-    Writer out(13 + qsizetype(store.count()) * 72);
+    // Sized exactly first, so a save holds one copy of the file and no spare room.
+    qsizetype size = 13 + 1;
+    for (int row = 0; row < store.count(); ++row) {
+        size += 3 + FieldCount;
+        for (int i = 0; i < FieldCount; ++i) {
+            const Field f = Field(i);
+            if (store.isNullAt(row, f))
+                size -= 1;
+            else if (isIntegerField(f))
+                size += Writer::integerSize(store.integerAt(row, f));
+            else
+                size += Writer::textSize(store.textAt(row, f));
+        }
+    }
+    Writer out(size);
     out.bytes(Signature, 4);
     out.integer(FormatVersion);
     out.bytes("\x01\x00\x01\x00\x01", 5);
-    for (const Record& r : store.rows()) {
+    for (int row = 0; row < store.count(); ++row) {
         out.room(Writer::MaxRecord);
         out.byte(TagList);
         out.integer(0);
-        static_assert(int(Field::ID_TRINK_D) == 2 && int(Field::CODE) == 3 && FieldCount == 7);
-        // The integer fields come first, then the texts.
-        for (int i = 0; i < 3; ++i) {
-            const std::optional<qint32>& v = r.integerAt(i);
-            out.byte(v ? TagFalse : TagTrue);
-            if (v)
-                out.integer(*v);
-        }
-        for (int i = 0; i < 4; ++i) {
-            const std::optional<QByteArray>& t = r.textAt(i);
-            out.byte(t ? TagFalse : TagTrue);
-            if (t)
-                out.text(*t);
+        for (int i = 0; i < FieldCount; ++i) {
+            const Field f = Field(i);
+            if (store.isNullAt(row, f)) {
+                out.byte(TagTrue);
+                continue;
+            }
+            out.byte(TagFalse);
+            if (isIntegerField(f))
+                out.integer(store.integerAt(row, f));
+            else
+                out.text(store.textAt(row, f));
         }
         out.byte(TagEnd);
     }
@@ -381,18 +454,27 @@ namespace {
         while (in.peek() != TagEnd) {
             in.expect(TagList);
             in.integer(); // status, always 0
-            Record r;
+            unsigned nulls = 0;
+            qint32 ints[3] = {};
+            char buffer[32 * 3 + 80];
+            QByteArrayView texts[4];
+            char* p = buffer;
             for (int i = 0; i < FieldCount; ++i) {
                 const Field f = Field(i);
-                if (in.byte() == TagTrue)
+                if (in.byte() == TagTrue) {
+                    nulls |= 1u << i;
                     continue;
-                if (isIntegerField(f))
-                    r.setInteger(f, in.integer());
-                else
-                    r.setText(f, in.text(textFieldWidth(f)));
+                }
+                if (isIntegerField(f)) {
+                    ints[i] = in.integer();
+                } else {
+                    const int length = in.text(p, textFieldWidth(f));
+                    texts[i - 3] = QByteArrayView(p, length);
+                    p += length;
+                }
             }
             in.expect(TagEnd);
-            store.append(r);
+            store.append(nulls, ints, texts);
         }
         in.byte();
         return in.position();

@@ -56,9 +56,9 @@ qint32 RecordNumbers::next()
         return ++m_max;
     if (!m_scanned) {
         m_scanned = true;
-        for (const Record& r : m_store.rows()) {
-            if (r.asInteger(Field::ID_RECORD) > 0)
-                m_used.push_back(r.asInteger(Field::ID_RECORD));
+        for (int row = 0; row < m_store.count(); ++row) {
+            if (m_store.integerAt(row, Field::ID_RECORD) > 0)
+                m_used.push_back(m_store.integerAt(row, Field::ID_RECORD));
         }
         std::sort(m_used.begin(), m_used.end());
     }

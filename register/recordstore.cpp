@@ -2,13 +2,7 @@
 
 #include "registererror.h"
 
-namespace {
-const Record& nullRecord()
-{
-    static const Record r;
-    return r;
-}
-} // namespace
+#include <cstring>
 
 RecordStore::RecordStore(QObject* parent)
     : QObject(parent)
@@ -51,7 +45,7 @@ void RecordStore::activate()
         return;
     tell(&RecordStore::aboutToReset);
     m_active = true;
-    m_rows.clear();
+    clearRows();
     m_current = -1;
     m_bof = m_eof = true;
     m_state = State::Browse;
@@ -64,7 +58,7 @@ void RecordStore::deactivate()
         return;
     tell(&RecordStore::aboutToReset);
     m_active = false;
-    std::vector<Record>().swap(m_rows);
+    clearRows();
     const bool hadCurrent = m_current >= 0;
     m_current = -1;
     m_bof = m_eof = true;
@@ -111,8 +105,7 @@ bool RecordStore::locate(Field f, qint32 value)
     requireActive();
     browseMode();
     for (int row = 0; row < count(); ++row) {
-        const Record& r = m_rows[size_t(row)];
-        if (!r.isNull(f) && r.asInteger(f) == value) {
+        if (!isNullAt(row, f) && integerAt(row, f) == value) {
             moveTo(row, false, false);
             return true;
         }
@@ -125,8 +118,7 @@ bool RecordStore::locate(Field f, const QByteArray& value)
     requireActive();
     browseMode();
     for (int row = 0; row < count(); ++row) {
-        const Record& r = m_rows[size_t(row)];
-        if (!r.isNull(f) && r.asText(f) == value) {
+        if (!isNullAt(row, f) && textAt(row, f) == value) {
             moveTo(row, false, false);
             return true;
         }
@@ -162,7 +154,7 @@ void RecordStore::edit()
         insert();
         return;
     }
-    m_pending = m_rows[size_t(m_current)];
+    m_pending = at(m_current);
     m_state = State::Edit;
 }
 
@@ -174,13 +166,15 @@ void RecordStore::post()
     if (state == State::Insert) {
         const int row = m_insertRow;
         tell(&RecordStore::rowAboutToBeInserted, row);
-        m_rows.insert(m_rows.begin() + row, std::move(m_pending));
+        m_rows.insert(m_rows.begin() + row, store(m_pending));
         m_pending = Record();
         tell(&RecordStore::rowInserted, row);
         // The row that was current has moved down by one, so the view must hear of it.
         moveTo(row, false, false, true);
     } else if (state == State::Edit) {
-        m_rows[size_t(m_current)] = std::move(m_pending);
+        const Slot old = m_rows[size_t(m_current)];
+        m_rows[size_t(m_current)] = store(m_pending);
+        release(old);
         m_pending = Record();
         tell(&RecordStore::rowChanged, m_current);
         m_bof = m_eof = false;
@@ -205,7 +199,9 @@ void RecordStore::remove()
         return;
     const int row = m_current;
     tell(&RecordStore::rowAboutToBeRemoved, row);
+    const Slot old = m_rows[size_t(row)];
     m_rows.erase(m_rows.begin() + row);
+    release(old);
     // The current record is valid again before anyone hears of the removal.
     m_current = m_rows.empty() ? -1 : qMin(row, count() - 1);
     m_bof = m_eof = m_rows.empty();
@@ -213,36 +209,27 @@ void RecordStore::remove()
     tell(&RecordStore::currentChanged, m_current);
 }
 
-Record* RecordStore::target()
-{
-    if (m_state != State::Browse)
-        return &m_pending;
-    return m_current < 0 ? nullptr : &m_rows[size_t(m_current)];
-}
-
-const Record* RecordStore::target() const
-{
-    if (m_state != State::Browse)
-        return &m_pending;
-    return m_current < 0 ? nullptr : &m_rows[size_t(m_current)];
-}
-
 bool RecordStore::isNull(Field f) const
 {
-    const Record* r = target();
-    return (r ? *r : nullRecord()).isNull(f);
+    if (m_state != State::Browse)
+        return m_pending.isNull(f);
+    return m_current < 0 || isNullAt(m_current, f);
 }
 
 qint32 RecordStore::asInteger(Field f) const
 {
-    const Record* r = target();
-    return (r ? *r : nullRecord()).asInteger(f);
+    if (m_state != State::Browse)
+        return m_pending.asInteger(f);
+    const qint32 none = Record().asInteger(f); // throws for a text field
+    return m_current < 0 ? none : integerAt(m_current, f);
 }
 
 QByteArray RecordStore::asText(Field f) const
 {
-    const Record* r = target();
-    return (r ? *r : nullRecord()).asText(f);
+    if (m_state != State::Browse)
+        return m_pending.asText(f);
+    QByteArray none = Record().asText(f); // throws for an integer field
+    return m_current < 0 || isNullAt(m_current, f) ? none : textAt(m_current, f).toByteArray();
 }
 
 void RecordStore::setInteger(Field f, qint32 value)
@@ -281,8 +268,145 @@ void RecordStore::append(const Record& record)
     browseMode();
     const int row = count();
     tell(&RecordStore::rowAboutToBeInserted, row);
-    m_rows.push_back(record);
+    m_rows.push_back(store(record));
     tell(&RecordStore::rowInserted, row);
     if (m_current < 0)
         moveTo(0, true, false);
+}
+
+void RecordStore::append(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4])
+{
+    requireActive();
+    browseMode();
+    const int row = count();
+    tell(&RecordStore::rowAboutToBeInserted, row);
+    m_rows.push_back(store(nulls, ints, texts));
+    tell(&RecordStore::rowInserted, row);
+    if (m_current < 0)
+        moveTo(0, true, false);
+}
+
+Record RecordStore::at(int row) const
+{
+    Record r;
+    for (int i = 0; i < FieldCount; ++i) {
+        const Field f = Field(i);
+        if (isNullAt(row, f))
+            continue;
+        if (isIntegerField(f))
+            r.setInteger(f, integerAt(row, f));
+        else
+            r.setText(f, textAt(row, f).toByteArray());
+    }
+    return r;
+}
+
+std::vector<Record> RecordStore::rows() const
+{
+    std::vector<Record> out;
+    out.reserve(m_rows.size());
+    for (int row = 0; row < count(); ++row)
+        out.push_back(at(row));
+    return out;
+}
+
+QByteArrayView RecordStore::textAt(int row, Field f) const
+{
+    const Slot& s = m_rows[size_t(row)];
+    const int t = int(f) - int(Field::CODE);
+    if (s.length[t] == 0)
+        return QByteArrayView("", 0);
+    quint32 offset = s.text % BlockSize;
+    for (int i = 0; i < t; ++i)
+        offset += s.length[i];
+    return QByteArrayView(m_blocks[s.text / BlockSize].get() + offset, s.length[t]);
+}
+
+RecordStore::Slot RecordStore::store(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4])
+{
+    Slot s {};
+    s.nulls = quint8(nulls & 0x7F);
+    quint32 total = 0;
+    for (int i = 0; i < 3; ++i)
+        s.ints[i] = (nulls >> i) & 1 ? 0 : ints[i];
+    for (int t = 0; t < 4; ++t) {
+        const bool null = (nulls >> (t + 3)) & 1;
+        s.length[t] = null ? 0 : quint8(qMin<qsizetype>(texts[t].size(), textFieldWidth(Field(t + 3))));
+        total += s.length[t];
+    }
+    if (total == 0)
+        return s;
+    // A record's texts never straddle two blocks.
+    if (m_blockUsed + total > BlockSize) {
+        m_blocks.emplace_back(new char[BlockSize]); // untouched pages cost nothing
+        m_blockUsed = 0;
+    }
+    const quint32 block = quint32(m_blocks.size() - 1);
+    s.text = block * BlockSize + m_blockUsed;
+    char* p = m_blocks.back().get() + m_blockUsed;
+    for (int t = 0; t < 4; ++t) {
+        if (s.length[t] > 0)
+            std::memcpy(p, texts[t].data(), s.length[t]);
+        p += s.length[t];
+    }
+    m_blockUsed += total;
+    m_textBytes += total;
+    return s;
+}
+
+RecordStore::Slot RecordStore::store(const Record& record)
+{
+    unsigned nulls = 0;
+    qint32 ints[3] = {};
+    QByteArray held[4];
+    QByteArrayView texts[4];
+    for (int i = 0; i < FieldCount; ++i) {
+        const Field f = Field(i);
+        if (record.isNull(f))
+            nulls |= 1u << i;
+        else if (isIntegerField(f))
+            ints[i] = record.asInteger(f);
+        else
+            texts[i - 3] = held[i - 3] = record.asText(f);
+    }
+    return store(nulls, ints, texts);
+}
+
+void RecordStore::release(const Slot& slot)
+{
+    const qint64 total = slot.length[0] + slot.length[1] + slot.length[2] + slot.length[3];
+    m_textBytes -= total;
+    m_garbage += total;
+    // Texts of changed and removed records are left where they were until they outweigh the
+    // live ones; then every live text is copied once into fresh blocks.
+    if (m_garbage > qint64(BlockSize) && m_garbage > m_textBytes)
+        compactTexts();
+}
+
+void RecordStore::compactTexts()
+{
+    std::vector<std::unique_ptr<char[]>> old;
+    old.swap(m_blocks);
+    m_blockUsed = BlockSize;
+    m_textBytes = 0;
+    m_garbage = 0;
+    for (Slot& s : m_rows) {
+        const char* p = old[s.text / BlockSize].get() + s.text % BlockSize;
+        QByteArrayView texts[4];
+        for (int t = 0; t < 4; ++t) {
+            texts[t] = QByteArrayView(p, s.length[t]);
+            p += s.length[t];
+        }
+        const Slot moved = store(s.nulls, s.ints, texts);
+        s.text = moved.text;
+    }
+}
+
+void RecordStore::clearRows()
+{
+    std::vector<Slot>().swap(m_rows);
+    std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
+    m_blockUsed = BlockSize;
+    m_textBytes = 0;
+    m_garbage = 0;
 }

@@ -2,13 +2,17 @@
 
 #include "record.h"
 
+#include <QByteArrayView>
 #include <QObject>
 
+#include <memory>
 #include <vector>
 
 // The register table MTTrinkets: records in row order, a current record and the at-start and
 // at-end flags. Operations on a closed (inactive) store throw RegisterError with
-// "MTTrinkets: Cannot perform this operation on a closed dataset".
+// "MTTrinkets: Cannot perform this operation on a closed dataset". The records are kept compact,
+// as a million of them must load and sort in well under a second: a small fixed slot per record
+// and its texts, as their Windows-1251 bytes, in large shared blocks.
 class RecordStore final : public QObject
 {
     Q_OBJECT
@@ -21,8 +25,13 @@ public:
     void deactivate();   // discards every record
 
     int count() const { return int(m_rows.size()); }
-    const Record& at(int row) const { return m_rows[size_t(row)]; }
-    const std::vector<Record>& rows() const { return m_rows; }
+    Record at(int row) const;
+    std::vector<Record> rows() const;
+    // A field of a stored record without building the record; a text's view lasts until the
+    // next change of the register.
+    bool isNullAt(int row, Field f) const { return (m_rows[size_t(row)].nulls >> int(f)) & 1; }
+    qint32 integerAt(int row, Field f) const { return m_rows[size_t(row)].ints[int(f)]; }
+    QByteArrayView textAt(int row, Field f) const;
 
     int currentRow() const { return m_current; }   // -1 when empty
     bool bof() const { return m_bof; }
@@ -52,6 +61,9 @@ public:
 
     // Used by the data file reader: appends a completed record at the end of the row order.
     void append(const Record& record);
+    // The same from the reader's own buffers: a bit per null field, the integers and the texts
+    // (already cut to their widths; a null field's value is ignored).
+    void append(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4]);
 
     // Many changes heard as one reset: a Batch's start emits aboutToReset, the store is silent
     // while it lives, and its end emits resetDone, then currentChanged if the current row moved.
@@ -89,8 +101,6 @@ private:
     void requireEditing() const;
     void browseMode();
     void moveTo(int row, bool bof, bool eof, bool notify = false);
-    Record* target();
-    const Record* target() const;
     // Emits the signal unless a batch is running.
     template <class... Args, class... Values> void tell(void (RecordStore::*signal)(Args...), Values... values)
     {
@@ -98,8 +108,28 @@ private:
             (this->*signal)(values...);
     }
 
+    // A record's slot: integers (0 when null), null fields as bits, and where its texts lie:
+    // one after another in a text block, at `text` (block * BlockSize + offset).
+    struct Slot
+    {
+        qint32 ints[3];
+        quint32 text;
+        quint8 length[4];
+        quint8 nulls;
+    };
+    static constexpr quint32 BlockSize = 1 << 20;
+    Slot store(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4]);
+    Slot store(const Record& record);
+    void release(const Slot& slot);
+    void compactTexts();
+    void clearRows();
+
     bool m_active = true;
-    std::vector<Record> m_rows;
+    std::vector<Slot> m_rows;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    quint32 m_blockUsed = BlockSize; // of the last block
+    qint64 m_textBytes = 0; // in use
+    qint64 m_garbage = 0; // left by changed and removed records
     int m_current = -1;
     bool m_bof = true;
     bool m_eof = true;

@@ -86,6 +86,19 @@ QString toUnicode(const QByteArray& bytes)
     return out;
 }
 
+char fromUnicodeChar(char16_t unit)
+{
+    if (QChar::isSurrogate(unit))
+        return '?';
+    const unsigned char b = tables().fromUnicode[unit];
+    return b != 0 || unit == 0 ? char(b) : '?';
+}
+
+QChar toUnicodeChar(unsigned char byte)
+{
+    return QChar(tables().toUnicode[byte]);
+}
+
 QByteArray fromUtf8(const QByteArray& utf8)
 {
     // Malformed sequences decode to U+FFFD, which has no byte and becomes '?'.

@@ -81,10 +81,14 @@ int main(int argc, char* argv[])
                          [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     });
 
+    // The limits hold for a million records.
+    constexpr double LimitMs = 1000;
     std::printf("records: %d\n", count);
     std::printf("load, plain register:            %8.1f ms\n", plainLoad);
-    std::printf("load and first paint, window:    %8.1f ms  (ratio %.2f)\n", windowLoad, windowLoad / plainLoad);
+    std::printf("load and first paint, window:    %8.1f ms  (ratio %.2f; limit %.0f ms at 1,000,000)\n", windowLoad,
+                windowLoad / plainLoad, LimitMs);
     std::printf("sort by number, plain strings:   %8.1f ms\n", plainSort);
-    std::printf("header sort and repaint, grid:   %8.1f ms  (ratio %.2f)\n", gridSort, gridSort / plainSort);
+    std::printf("header sort and repaint, grid:   %8.1f ms  (ratio %.2f; limit %.0f ms at 1,000,000)\n", gridSort,
+                gridSort / plainSort, LimitMs);
     return 0;
 }

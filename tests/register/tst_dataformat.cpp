@@ -2,7 +2,9 @@
 #include "fixtures.h"
 #include "recordstore.h"
 #include "registererror.h"
+#include "text1251.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -98,6 +100,8 @@ private slots:
     void textTags_data();
     void textTags();
     void longAndWideTextsAreAccepted();
+    void utf8TextsReadAsTheCodecConvertsThem_data();
+    void utf8TextsReadAsTheCodecConvertsThem();
     void anyOtherNullFlagMeansAValueFollows();
     void staleTailIsNeverRead();
     void errorsKeepCompletedRecords_data();
@@ -218,6 +222,38 @@ void TestDataFormat::longAndWideTextsAreAccepted()
     QCOMPARE(r.asText(Field::CODE_D), QByteArray("A"));
     QCOMPARE(r.asText(Field::PULT_NUM), QByteArray(32, 'Z'));
     QCOMPARE(r.asText(Field::ADDRESS), cp("Юг"));
+}
+
+void TestDataFormat::utf8TextsReadAsTheCodecConvertsThem_data()
+{
+    QTest::addColumn<QByteArray>("utf8");
+    QTest::newRow("cyrillic and latin") << QByteArray("ул. Ленина, д. 5 Ё ё Ў");
+    QTest::newRow("signs") << QByteArray("№ € ‰ « » § © ° ± µ ¶ · …");
+    QTest::newRow("no byte for it") << QByteArray("a中b ẞ Ω");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFab");
+    QTest::newRow("overlong") << QByteArray("a\xC0\xAFb\xE0\x80\xAF");
+    QTest::newRow("surrogate") << QByteArray("a\xED\xA0\x80b");
+    QTest::newRow("other plane") << QByteArray("a\xF0\x9F\x98\x80b");
+    QTest::newRow("stray continuation") << QByteArray("a\x80b\xBF");
+    QTest::newRow("cut sequence") << QByteArray("ab\xD0");
+    QTest::newRow("NUL inside") << QByteArray("я\0я", 5);
+    QTest::newRow("past the width, then malformed") << (QByteArray("Ж").repeated(40) + "\xFF");
+    QTest::newRow("past the width, malformed at it") << (QByteArray("Ж").repeated(31) + "\xFF\xD0\x96");
+}
+
+void TestDataFormat::utf8TextsReadAsTheCodecConvertsThem()
+{
+    QFETCH(QByteArray, utf8);
+    QByteArray length(4, '\0');
+    qToLittleEndian<quint32>(quint32(utf8.size()), length.data());
+    RecordStore s;
+    QCOMPARE(load(s,
+                  hex("54 50 46 30 03 FB 00 01 00 01 00 01 01 02 00 09 09 09 08 14") + length + utf8
+                      + hex("09 09 09 00 00")),
+             QString());
+    QByteArray expected = Text1251::fromUtf8(utf8);
+    expected.truncate(qMin<qsizetype>(32, expected.indexOf('\0') < 0 ? expected.size() : expected.indexOf('\0')));
+    QCOMPARE(s.at(0).asText(Field::CODE), expected);
 }
 
 void TestDataFormat::anyOtherNullFlagMeansAValueFollows()

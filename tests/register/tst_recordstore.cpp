@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAbstractTableModel>
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -75,6 +76,7 @@ private slots:
     void closedStoreRefusesOperations();
     void signalsAreEnoughForAModel();
     void batchIsHeardAsOneReset();
+    void manyChangesKeepEveryText();
 };
 
 void TestRecordStore::navigationFlagsMoveAsTheTableSays()
@@ -354,6 +356,48 @@ void TestRecordStore::batchIsHeardAsOneReset()
     QCOMPARE(resets.count(), 2);
     QCOMPARE(current.count(), 1);
     QCOMPARE(model.rowCount(), 3);
+}
+
+void TestRecordStore::manyChangesKeepEveryText()
+{
+    // Enough changed and removed texts that the store gathers its live ones anew several times.
+    RecordStore s;
+    QRandomGenerator rng(22);
+    std::vector<Record> expected;
+    for (int i = 0; i < 3000; ++i) {
+        expected.push_back(Fixtures::randomRecord(rng));
+        s.append(expected.back());
+    }
+    for (int round = 0; round < 12; ++round) {
+        for (int row = round; row < s.count(); row += 2) {
+            const Record r = Fixtures::randomRecord(rng);
+            Record& want = expected[size_t(row)];
+            s.setCurrentRow(row);
+            s.edit();
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (r.isNull(f))
+                    continue; // kept from before
+                if (isIntegerField(f)) {
+                    s.setInteger(f, r.asInteger(f));
+                    want.setInteger(f, r.asInteger(f));
+                } else {
+                    s.setText(f, r.asText(f) + QByteArray(80, 'x'));
+                    want.setText(f, r.asText(f) + QByteArray(80, 'x'));
+                }
+            }
+            s.post();
+            QVERIFY(s.at(row) == want);
+        }
+        s.setCurrentRow(round);
+        s.remove();
+        expected.erase(expected.begin() + round);
+    }
+    QVERIFY(s.rows() == expected);
+    for (int row = 0; row < s.count(); ++row) {
+        for (const Field f : {Field::CODE, Field::CODE_D, Field::PULT_NUM, Field::ADDRESS})
+            QCOMPARE(s.textAt(row, f).toByteArray(), expected[size_t(row)].asText(f));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)

@@ -82,8 +82,9 @@ int recordCount(const TFmTavro& window)
 std::vector<qint32> registerIds(const TFmTavro& window)
 {
     std::vector<qint32> ids;
+    // In the register's row order, which the grid's model shows sorted.
     for (int row = 0; row < window.GridModel->rowCount(); ++row)
-        ids.push_back(window.GridModel->index(row, int(Field::ID_RECORD)).data().toInt());
+        ids.push_back(window.GridModel->index(window.GridModel->displayRow(row), int(Field::ID_RECORD)).data().toInt());
     return ids;
 }
 
