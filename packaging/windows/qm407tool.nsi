@@ -27,12 +27,15 @@ RequestExecutionLevel admin
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
 
+; For every user of the machine: the shortcut in the common Start menu.
 Function .onInit
     SetRegView 64
+    SetShellVarContext all
 FunctionEnd
 
 Function un.onInit
     SetRegView 64
+    SetShellVarContext all
 FunctionEnd
 
 Section "Install"
