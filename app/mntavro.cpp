@@ -301,7 +301,12 @@ void TFmTavro::SaveData()
 
 void TFmTavro::FormCreate()
 {
-    if (DataStream.LoadData() != 0) {
+    const int loaded = DataStream.LoadData();
+    // A save journal found and left alone (not this file's, not a file, not the user's) is
+    // named before anything else: the register loaded without it.
+    if (!DataStream.loadNotice().isEmpty())
+        ShowError(DataStream.loadNotice());
+    if (loaded != 0) {
         SFMakeFile->BtRestore->setEnabled(DataStream.backupExists());
         SFMakeFile->ShowModal();
     }

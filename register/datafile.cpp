@@ -5,62 +5,11 @@
 #include "registererror.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
-#include <QtEndian>
-
-#include <cstring>
+#include <QStandardPaths>
 
 namespace {
-
-// The journal: a tag, the length of the new bytes, their digest, then the bytes. One cut short
-// or damaged by a crash does not match its digest and is dropped: the data file was not yet
-// touched by that save.
-// The tag's last byte says whether the file ends after the new bytes ('C') or keeps its tail.
-constexpr char JournalTag[7] = {'T', 'R', 'K', 'S', 'A', 'V', 'E'};
-constexpr int JournalHead = 8 + 8 + 16;
-
-QByteArray digest(const char* data, qint64 n)
-{
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    hash.addData(QByteArrayView(data, qsizetype(n)));
-    return hash.result();
-}
-
-QByteArray journalOf(const QByteArray& bytes, bool cut)
-{
-    QByteArray out;
-    out.reserve(JournalHead + bytes.size());
-    out.append(JournalTag, 7);
-    out.append(cut ? 'C' : '1');
-    char length[8];
-    qToLittleEndian<quint64>(quint64(bytes.size()), length);
-    out.append(length, 8);
-    out.append(digest(bytes.constData(), bytes.size()));
-    out.append(bytes);
-    return out;
-}
-
-// The new bytes of a complete journal; false for anything else.
-bool bytesOfJournal(const HeldFile& journal, QByteArray* bytes, bool* cut)
-{
-    const qint64 size = journal.size();
-    char head[JournalHead];
-    if (size < JournalHead || journal.readAt(0, head, JournalHead) != JournalHead
-        || std::memcmp(head, JournalTag, 7) != 0 || (head[7] != '1' && head[7] != 'C'))
-        return false;
-    *cut = head[7] == 'C';
-    const quint64 n = qFromLittleEndian<quint64>(head + 8);
-    if (n != quint64(size - JournalHead))
-        return false;
-    bytes->resize(qsizetype(n));
-    for (qint64 at = 0; at < qint64(n);) {
-        const qint64 got = journal.readAt(JournalHead + at, bytes->data() + at, qint64(n) - at);
-        if (got <= 0)
-            return false;
-        at += got;
-    }
-    return digest(bytes->constData(), bytes->size()) == QByteArray(head + 16, 16);
-}
 
 DataFormat::Fetch fetchFrom(const HeldFile& file)
 {
@@ -77,6 +26,32 @@ QString writeErrorText()
     return QStringLiteral("Stream write error");
 }
 
+// A free name beside the journal for setting it aside.
+QString asideName(const QString& journal)
+{
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = journal + QStringLiteral(".%1").arg(n);
+        if (!HeldFile::nameTaken(name))
+            return name;
+    }
+    return QString();
+}
+
+// The repairs write a regular file of their own: a link in its place is replaced, as the
+// backup's is, never written through.
+bool openReplacingLink(HeldFile& file, const QString& path)
+{
+    if (HeldFile::isLink(path) && !HeldFile::removeFile(path))
+        return false;
+    return file.openOrCreate(path, nullptr, false);
+}
+
+QString ignoredJournal(const QString& journal, const QString& data, const QString& why)
+{
+    return QStringLiteral("Журнал сохранения %1 пропущен: %2. Файл данных %3 оставлен как есть.")
+        .arg(QDir::toNativeSeparators(journal), why, QDir::toNativeSeparators(data));
+}
+
 } // namespace
 
 DataFile::DataFile(RecordStore& store, const QString& dataPath, const QString& backupPath)
@@ -91,17 +66,18 @@ int DataFile::LoadData()
     RecordStore::Batch batch(m_store);
     m_store.deactivate();
     // Our own earlier hold would lock us out of the file we are about to open again.
-    m_file.release();
+    release();
+    m_notice.clear();
     try {
         if (!m_file.openExisting(m_dataPath))
             return 2;
         m_store.activate();
-        if (!finishInterruptedSave())
+        if (!finishInterruptedSaves())
             throw RegisterError(QStringLiteral("Stream read error"));
         loadHeld();
         return 0;
     } catch (const std::exception&) {
-        m_file.release();
+        release();
         return 2;
     }
 }
@@ -113,7 +89,7 @@ bool DataFile::reloadHeld()
     RecordStore::Batch batch(m_store);
     const qint32 handedOut = MaxRecordId;
     try {
-        if (!finishInterruptedSave())
+        if (!finishInterruptedSaves())
             return false;
         loadHeld();
     } catch (const std::exception&) {
@@ -123,8 +99,15 @@ bool DataFile::reloadHeld()
     return true;
 }
 
+void DataFile::release()
+{
+    dropJournal();
+    m_file.release();
+}
+
 void DataFile::loadHeld()
 {
+    m_digests.clear();
     m_store.deactivate();
     m_store.activate();
     DataFormat::read(m_store, fetchFrom(m_file));
@@ -133,42 +116,173 @@ void DataFile::loadHeld()
         MaxRecordId = qMax(MaxRecordId, m_store.asInteger(Field::ID_RECORD));
 }
 
-// Called with the data file held, so the journal is ours: no other copy of the tool writes it.
-bool DataFile::finishInterruptedSave()
+QString DataFile::stateJournalPath() const
 {
+    const QByteArray identity = m_file.identity();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (identity.isEmpty() || folder.isEmpty())
+        return QString();
+    QCryptographicHash key(QCryptographicHash::Sha256);
+    key.addData(QFileInfo(m_dataPath).canonicalFilePath().toUtf8());
+    key.addData(identity);
+    return folder + QStringLiteral("/journals/") + QString::fromLatin1(key.result().left(16).toHex())
+        + QStringLiteral(".journal");
+}
+
+// Called with the data file held, so a journal of ours is not being written by another copy of
+// the tool. The journal beside the file comes first, then the one in the state folder.
+bool DataFile::finishInterruptedSaves()
+{
+    m_blockedJournals.clear();
+    for (const QString& path : {journalPath(), stateJournalPath()}) {
+        bool leftInPlace = false;
+        if (path.isEmpty() || !HeldFile::nameTaken(path))
+            continue;
+        if (!finishJournal(path, &leftInPlace))
+            return false;
+        if (leftInPlace)
+            m_blockedJournals << path;
+    }
+    return true;
+}
+
+bool DataFile::finishJournal(const QString& path, bool* leftInPlace)
+{
+    *leftInPlace = true;
+    const QString data = QFileInfo(m_dataPath).absoluteFilePath();
+    const auto note
+        = [this](const QString& text) { m_notice += (m_notice.isEmpty() ? QString() : QStringLiteral("\n")) + text; };
     HeldFile journal;
-    if (!journal.openExisting(journalPath()))
+    if (!HeldFile::isRegularName(path)) {
+        note(ignoredJournal(path, data, QStringLiteral("это не обычный файл")));
         return true;
-    QByteArray bytes;
-    bool cut = false;
-    const bool complete = bytesOfJournal(journal, &bytes, &cut);
-    journal.release();
-    // An incomplete journal means its save never began on the data file. So does a file too
-    // short for the new bytes that cannot be given the room: a save writes only after that.
-    if (complete && (m_file.size() >= bytes.size() || m_file.reserve(bytes.size()))) {
-        if (!m_file.writeAt(0, bytes.constData(), bytes.size()) || (cut && !m_file.truncate(bytes.size()))
-            || !m_file.flush())
+    }
+    if (!journal.openForReading(path)) {
+        note(ignoredJournal(path, data, QStringLiteral("его не удается прочитать")));
+        return true;
+    }
+    if (!journal.ownedByUser()) {
+        note(ignoredJournal(path, data, QStringLiteral("его владелец — другой пользователь")));
+        return true;
+    }
+    if (journal.size() > SaveJournal::MaxSize) {
+        note(ignoredJournal(path, data, QStringLiteral("он больше %1 МБ").arg(SaveJournal::MaxSize >> 20)));
+        return true;
+    }
+    SaveJournal::Entry entry;
+    if (SaveJournal::read(journal, &entry)) {
+        if (!SaveJournal::belongsTo(entry, m_file)) {
+            // Not this file's save: a register put back by hand, or a journal from elsewhere.
+            journal.release();
+            const QString aside = asideName(path);
+            if (!aside.isEmpty() && HeldFile::renameAside(path, aside)) {
+                *leftInPlace = false;
+                note(QStringLiteral("Журнал сохранения %1 не относится к файлу данных %2 и отложен как %3. Файл "
+                                    "данных оставлен как есть.")
+                         .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(data),
+                              QDir::toNativeSeparators(aside)));
+            } else {
+                note(QStringLiteral("Журнал сохранения %1 не относится к файлу данных %2 и оставлен на месте. Файл "
+                                    "данных оставлен как есть.")
+                         .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(data)));
+            }
+            return true;
+        }
+        if (!SaveJournal::replay(entry, m_file))
             return false;
     }
-    HeldFile::removeFile(journalPath());
+    // Replayed, or cut short, damaged or voided: a torn journal's save never began on the file.
+    journal.release();
+    HeldFile::removeFile(path);
+    *leftInPlace = false;
+    return true;
+}
+
+bool DataFile::openJournal()
+{
+    if (m_journal.isOpen())
+        return true;
+    for (const QString& path : {journalPath(), stateJournalPath()}) {
+        if (path.isEmpty() || m_blockedJournals.contains(path))
+            continue;
+        if (path != journalPath() && !HeldFile::makeFolders(QFileInfo(path).absolutePath()))
+            continue;
+        if (m_journal.openSideFile(path)) {
+            m_journalAt = path;
+            return true;
+        }
+    }
+    return false;
+}
+
+void DataFile::dropJournal()
+{
+    if (!m_journal.isOpen())
+        return;
+    m_journal.release();
+    if (!m_journalPending)
+        HeldFile::removeFile(m_journalAt);
+    m_journalPending = false;
+}
+
+bool DataFile::finishFailedSave()
+{
+    SaveJournal::Entry entry;
+    if (!SaveJournal::read(m_journal, &entry) || !SaveJournal::replay(entry, m_file))
+        return false;
+    SaveJournal::invalidate(m_journal);
+    m_journalPending = false;
     return true;
 }
 
 bool DataFile::writeThroughJournal(const QByteArray& bytes, bool cut)
 {
-    const qint64 oldSize = m_file.size();
-    if (oldSize < 0 || !HeldFile::writeNewFile(journalPath(), journalOf(bytes, cut)))
+    if (m_journalPending && !finishFailedSave())
         return false;
-    // Room before the first byte changes: a full disk, a quota or a size limit refuses here.
-    if (!m_file.reserve(bytes.size())) {
-        HeldFile::removeFile(journalPath());
+    // Blocks past the file's end count as zeros, as the room made for them below will be.
+    SaveJournal::Plan plan;
+    if (!m_digests.plan(m_file, bytes, cut, &plan))
+        return false;
+    const bool shorten = cut && m_file.size() > bytes.size();
+    if (plan.runs.empty()) {
+        // Only the tail goes, if anything, and no reader looks past the register.
+        if (!m_file.reserve(bytes.size()) || (shorten && !(m_file.truncate(bytes.size()) && m_file.flush())))
+            return false;
+        m_digests.saved(plan);
+        return true;
+    }
+    if (!openJournal() || !SaveJournal::write(m_journal, plan, bytes.constData())) {
+        dropJournal();
         return false;
     }
-    // A failure from here on leaves the journal: the next load finishes this save.
-    if (!m_file.writeAt(0, bytes.constData(), bytes.size()) || (cut && !m_file.truncate(bytes.size()))
-        || !m_file.flush())
+    // A journal made for this save reaches the disk with its name before it is relied on.
+    if (m_journal.created()) {
+        HeldFile::flushFolder(m_journalAt);
+        m_journal.keepCreated();
+    }
+    // Room before the first byte changes: a full disk, a quota or a size limit refuses here,
+    // and the journal of a save that never began goes.
+    if (!m_file.reserve(bytes.size())) {
+        SaveJournal::invalidate(m_journal);
+        dropJournal();
         return false;
-    HeldFile::removeFile(journalPath());
+    }
+    m_journalPending = true;
+    // A failure from here on leaves the journal: the next save or load finishes this one.
+    for (const auto& [first, count] : plan.runs) {
+        const qint64 at = first * SaveJournal::Block;
+        if (!m_file.writeAt(at, bytes.constData() + at, qMin(count * SaveJournal::Block, bytes.size() - at))) {
+            m_digests.clear();
+            return false;
+        }
+    }
+    if ((shorten && !m_file.truncate(bytes.size())) || !m_file.flush()) {
+        m_digests.clear();
+        return false;
+    }
+    m_journalPending = false;
+    SaveJournal::invalidate(m_journal);
+    m_digests.saved(plan);
     return true;
 }
 
@@ -193,15 +307,20 @@ bool DataFile::backupExists() const
 bool DataFile::replaceContents(const std::function<bool()>& work, const QString& failure, QString* message)
 {
     RecordStore::Batch batch(m_store);
-    m_file.release();
+    release();
     bool ok = false;
     try {
         ok = work();
     } catch (const std::exception&) {
         ok = false;
     }
-    if (ok)
+    if (ok) {
+        // A data file made here reaches the disk with its name.
+        if (m_file.created())
+            HeldFile::flushFolder(m_dataPath);
         return true;
+    }
+    dropJournal();
     m_file.discard();
     if (message)
         *message = failure;
@@ -229,7 +348,7 @@ bool DataFile::restoreFromBackup(QString* message)
                 ok = got > 0;
                 at += got;
             }
-            ok = ok && m_file.openOrCreate(m_dataPath) && writeThroughJournal(bytes, false);
+            ok = ok && openReplacingLink(m_file, m_dataPath) && writeThroughJournal(bytes, false);
             if (ok)
                 loadHeld();
         }
@@ -242,7 +361,7 @@ bool DataFile::createAnew(QString* message)
 {
     const auto create = [this] {
         bool ok = false;
-        if (m_file.openOrCreate(m_dataPath)) {
+        if (openReplacingLink(m_file, m_dataPath)) {
             if (!m_store.isActive())
                 m_store.activate();
             // The file is cut only behind the new bytes, so a crash never leaves it empty.
@@ -262,7 +381,7 @@ bool DataFile::shutDown()
         // A failed save throws past the copy: only a file saved whole may become the backup.
         SaveData();
         // Released first: the copy cannot open a held file.
-        m_file.release();
+        release();
         backedUp = CopyDataFile(m_dataPath, m_backupPath);
     }
     m_store.deactivate();

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "heldfile.h"
+#include "savejournal.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -21,24 +23,32 @@ public:
     QString dataPath() const { return m_dataPath; }
     QString backupPath() const { return m_backupPath; }
 
-    // The side file that carries a save's new bytes while they are written over the data file.
+    // The side file that carries a save's new bytes while they are written over the data file,
+    // beside it; where the folder takes no new files, the one in the user's state folder, named
+    // after the held file's identity (empty while no file is held).
     QString journalPath() const { return m_dataPath + QStringLiteral(".journal"); }
+    QString stateJournalPath() const;
 
     // 0 loaded and held; 1 no file obtained; 2 an error while opening, reading or scanning.
     // A save that an earlier run left unfinished is finished first. The register's observers
     // hear the load, as the two repairs, as one reset.
     int LoadData();
+    // What the last load has to say about journals it found and did not replay (empty when
+    // nothing): the caller shows it.
+    QString loadNotice() const { return m_notice; }
     // Rewrites the held file from the register; nothing when no file is held or the register
     // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves
     // the file loading as the last register saved (or, after an I/O error in the middle of
-    // the write, as this one, finished at the next load).
+    // the write, as this one, finished at the next save or load). Only the blocks that change
+    // are written; the journal stays allocated between saves.
     void SaveData();
     // Reads the held file again, as the next start would find it, dropping changes whose save
     // failed. MaxRecordId is not lowered: numbers handed out stay used. False when the file
     // cannot be read; the register may then hold part of it.
     bool reloadHeld();
     bool isHeld() const { return m_file.isOpen(); }
-    void release() { m_file.release(); }
+    // Lets the file go; the journal kept between saves goes with it.
+    void release();
 
     static bool CopyDataFile(const QString& source, const QString& target);
 
@@ -64,13 +74,28 @@ private:
     bool replaceContents(const std::function<bool()>& work, const QString& failure, QString* message);
     // Reads the held file into the emptied register and derives MaxRecordId; throws on bad content.
     void loadHeld();
-    bool finishInterruptedSave();
-    // The new bytes go to the journal and reach the disk before the first byte of the file is
-    // overwritten; the journal goes once the file has them. `cut` ends the file after them.
+    bool finishInterruptedSaves();
+    bool finishJournal(const QString& path, bool* leftInPlace);
+    // The new bytes of the blocks that change go to the journal and reach the disk before the
+    // first byte of the file is overwritten; the journal is voided once the file has them.
+    // `cut` ends the file after them.
     bool writeThroughJournal(const QByteArray& bytes, bool cut);
+    bool openJournal();
+    // Finishes a save whose write over the file failed after its journal was on the disk, so
+    // that the next journal may take its place.
+    bool finishFailedSave();
+    // Closes the journal and removes it, unless a failed save still needs it at the next load.
+    void dropJournal();
 
     RecordStore& m_store;
     QString m_dataPath;
     QString m_backupPath;
     HeldFile m_file;
+    HeldFile m_journal;
+    QString m_journalAt;
+    bool m_journalPending = false;
+    // Names where a journal that is not ours was left: no save puts its journal there.
+    QStringList m_blockedJournals;
+    SaveJournal::BlockDigests m_digests;
+    QString m_notice;
 };

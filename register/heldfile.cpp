@@ -56,11 +56,12 @@ bool HeldFile::openExisting(const QString& path, QString* error)
     return true;
 }
 
-bool HeldFile::openOrCreate(const QString& path, QString* error)
+bool HeldFile::openOrCreate(const QString& path, QString* error, bool throughLinks)
 {
     release();
     bool created = false;
-    const Handle h = openRegular(path, Access::ReadWrite, Make::OpenOrCreate, &created, error);
+    const Handle h = openRegular(path, Access::ReadWrite, throughLinks ? Make::OpenOrCreate : Make::OpenOrCreateNoLink,
+                                 &created, error);
     if (h == NoHandle)
         return false;
     if (created)
@@ -88,6 +89,28 @@ bool HeldFile::createAnew(const QString& path, QString* error)
     return true;
 }
 
+bool HeldFile::openSideFile(const QString& path, QString* error)
+{
+    release();
+    bool created = false;
+    const Handle h = openRegular(path, Access::ReadWrite, Make::OpenOrCreateNoLink, &created, error);
+    if (h == NoHandle)
+        return false;
+    if (created)
+        makeOwnerWritable(h, path);
+    if (!heldfile::ownedByUser(h) || readOnly(h, path)) {
+        setError(error, QStringLiteral("The file belongs to someone else"));
+        closeHandle(h);
+        if (created)
+            removeName(path);
+        return false;
+    }
+    m_handle = h;
+    if (created)
+        m_createdPath = path;
+    return true;
+}
+
 bool HeldFile::openForReading(const QString& path, QString* error)
 {
     release();
@@ -102,6 +125,16 @@ bool HeldFile::openForReading(const QString& path, QString* error)
 bool HeldFile::isOpen() const
 {
     return m_handle != NoHandle;
+}
+
+bool HeldFile::ownedByUser() const
+{
+    return isOpen() && heldfile::ownedByUser(m_handle);
+}
+
+QByteArray HeldFile::identity() const
+{
+    return isOpen() ? identityOf(m_handle) : QByteArray();
 }
 
 void HeldFile::release()
@@ -192,6 +225,39 @@ bool HeldFile::removeFile(const QString& path)
     return true;
 }
 
+bool HeldFile::renameAside(const QString& path, const QString& newPath)
+{
+    if (kindOf(newPath) != Kind::Missing || !renameOver(path, newPath))
+        return false;
+    flushFolderOf(newPath);
+    return true;
+}
+
+void HeldFile::flushFolder(const QString& path)
+{
+    flushFolderOf(path);
+}
+
+bool HeldFile::isLink(const QString& path)
+{
+    return kindOf(path) == Kind::Link;
+}
+
+bool HeldFile::nameTaken(const QString& path)
+{
+    return kindOf(path) != Kind::Missing;
+}
+
+bool HeldFile::isRegularName(const QString& path)
+{
+    return kindOf(path) == Kind::Regular;
+}
+
+bool HeldFile::makeFolders(const QString& path)
+{
+    return heldfile::makeFolders(path);
+}
+
 bool HeldFile::copyOver(const QString& source, const QString& target)
 {
     if (!QFileInfo::exists(source))
@@ -213,12 +279,19 @@ bool HeldFile::copyOver(const QString& source, const QString& target)
     }
 
     const QString built = target + QStringLiteral(".tmp");
-    if (!removeName(built))
-        return false;
     bool created = false;
-    const Handle out = openRegular(built, Access::ReadWrite, Make::CreateNew, &created, nullptr);
-    if (out == NoHandle)
-        return false;
+    const Handle out
+        = removeName(built) ? openRegular(built, Access::ReadWrite, Make::CreateNew, &created, nullptr) : NoHandle;
+    if (out == NoHandle) {
+        // A folder that takes no new files (or a name taken by a folder): the old way, in place.
+        old.release();
+        if (kind != Kind::Regular)
+            return false;
+        HeldFile inPlace;
+        const qint64 n = in.size();
+        return n >= 0 && inPlace.openExisting(target) && copyRange(in.m_handle, 0, inPlace.m_handle, 0, n)
+            && inPlace.flush();
+    }
     if (old.isOpen())
         takeModeOf(old.m_handle, out);
     else

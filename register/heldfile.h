@@ -19,14 +19,25 @@ public:
     // An existing file only. False when missing, locked by another holder or not writable.
     bool openExisting(const QString& path, QString* error = nullptr);
     // Opens the file, creating it when missing, and takes the lock; nothing is cut. A file it
-    // creates is writable by its owner whatever the umask.
-    bool openOrCreate(const QString& path, QString* error = nullptr);
+    // creates is writable by its owner whatever the umask. Without throughLinks a link in the
+    // name's place is refused.
+    bool openOrCreate(const QString& path, QString* error = nullptr, bool throughLinks = true);
     // openOrCreate, then cut to zero length: the lock comes first, so a file held by someone
     // else is never cut.
     bool createAnew(const QString& path, QString* error = nullptr);
+    // A side file of ours: opened or created, never through a link, and refused unless it is a
+    // regular file owned by the user and writable.
+    bool openSideFile(const QString& path, QString* error = nullptr);
     // Read-only, with a shared lock: a file that a running copy of the tool holds is refused.
     bool openForReading(const QString& path, QString* error = nullptr);
     bool isOpen() const;
+    // Whether this holder created the file it holds.
+    bool created() const { return !m_createdPath.isEmpty(); }
+    // From now on the file counts as found, not created: discard() leaves it.
+    void keepCreated() { m_createdPath.clear(); }
+    bool ownedByUser() const;
+    // Tells this file from any other on the machine, whatever its name; empty when unknown.
+    QByteArray identity() const;
     void release();
     // Releases the file and removes it when this holder created it: a failed repair leaves no
     // file behind that was not there before.
@@ -52,12 +63,23 @@ public:
     static bool writeNewFile(const QString& path, const QByteArray& bytes);
     // Removes the name and flushes its folder; false when it could not be removed.
     static bool removeFile(const QString& path);
+    // Makes a created, renamed or removed name of that folder reach the disk.
+    static void flushFolder(const QString& path);
+    // Renames to a name not yet taken, flushed with the folder.
+    static bool renameAside(const QString& path, const QString& newPath);
+    static bool isLink(const QString& path);
+    // Whether anything, even a dangling link, has that name.
+    static bool nameTaken(const QString& path);
+    static bool isRegularName(const QString& path);
+    // Creates a private folder and its missing parents.
+    static bool makeFolders(const QString& path);
     // Copies source over target: the new bytes, then whatever the old target held beyond them,
     // are built in a file beside the target, flushed, and renamed into its place, so a reader of
     // the target sees the old copy or the new one, never a mix. A link named target is replaced,
     // not written through. False, leaving the target as it was, when source is missing, held or
     // not a regular file, or when the target is read-only, held, or neither a regular file nor
-    // a link.
+    // a link. Where no file can be made beside it, a regular target has the copy written over
+    // its own bytes instead.
     static bool copyOver(const QString& source, const QString& target);
 
     // One file operation that changed the disk or its durability, told after it succeeded.

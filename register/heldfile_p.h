@@ -5,6 +5,7 @@
 
 #include "heldfile.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace heldfile {
@@ -25,6 +26,7 @@ enum class Make
     Existing,
     OpenOrCreate,
     CreateNew, // fails when the name exists; never follows a link
+    OpenOrCreateNoLink, // as OpenOrCreate, but a link in the name's place is refused
 };
 
 enum class Kind
@@ -60,6 +62,10 @@ inline void setError(QString* error, const QString& text)
 // Opens a regular file and takes its lock; anything else in its place is refused without blocking.
 Handle openRegular(const QString& path, Access access, Make make, bool* created, QString* error);
 bool readOnly(Handle h, const QString& path);
+// Whether the file belongs to the user running the tool.
+bool ownedByUser(Handle h);
+// Device and file number: what tells one file from another whatever its name.
+QByteArray identityOf(Handle h);
 void makeOwnerWritable(Handle h, const QString& path);
 void takeModeOf(Handle from, Handle to);
 qint64 sizeOf(Handle h);
@@ -73,6 +79,8 @@ void closeHandle(Handle h);
 bool removeName(const QString& path);
 bool renameOver(const QString& from, const QString& to);
 void flushFolderOf(const QString& path);
+// Creates the folder and any missing parents, private to the user, each flushed into its parent.
+bool makeFolders(const QString& path);
 Kind kindOf(const QString& path);
 
 } // namespace heldfile

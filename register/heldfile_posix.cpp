@@ -38,16 +38,17 @@ Handle openRegular(const QString& path, Access access, Make make, bool* created,
     const int base = access == Access::Read ? O_RDONLY : O_RDWR;
     int fd = -1;
     *created = false;
+    const int noLink = make == Make::OpenOrCreateNoLink ? O_NOFOLLOW : 0;
     if (make == Make::CreateNew) {
         fd = openName(name, base | O_CREAT | O_EXCL | O_NOFOLLOW);
         *created = fd >= 0;
     } else {
         // Told apart from an existing file, so that only a file made here is removed again.
         for (int attempt = 0; fd < 0 && attempt < 4; ++attempt) {
-            fd = openName(name, base);
+            fd = openName(name, base | noLink);
             if (fd >= 0 || errno != ENOENT || make == Make::Existing)
                 break;
-            fd = openName(name, base | O_CREAT | O_EXCL);
+            fd = openName(name, base | O_CREAT | O_EXCL | noLink);
             *created = fd >= 0;
             if (fd < 0 && errno != EEXIST)
                 break;
@@ -84,6 +85,24 @@ bool readOnly(Handle fd, const QString&)
     {
     };
     return ::fstat(fd, &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool ownedByUser(Handle fd)
+{
+    struct stat st
+    {
+    };
+    return ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
+}
+
+QByteArray identityOf(Handle fd)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
 }
 
 // A restrictive umask would otherwise leave a new file that the next start refuses.
@@ -221,6 +240,20 @@ void flushFolderOf(const QString& path)
     if (::fsync(fd) == 0 && recorder)
         tellName(HeldFile::Operation::FlushFolder, QFile::decodeName(folder));
     ::close(fd);
+}
+
+bool makeFolders(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo(absolute).isDir())
+        return true;
+    const QString parent = QFileInfo(absolute).absolutePath();
+    if (parent == absolute || !makeFolders(parent))
+        return false;
+    if (::mkdir(QFile::encodeName(absolute).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    flushFolderOf(absolute);
+    return QFileInfo(absolute).isDir();
 }
 
 Kind kindOf(const QString& path)

@@ -1,5 +1,8 @@
 #include "heldfile_p.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -27,14 +30,17 @@ Handle openRegular(const QString& path, Access access, Make make, bool* created,
     const DWORD disposition = make == Make::Existing ? OPEN_EXISTING
         : make == Make::CreateNew                    ? CREATE_NEW
                                                      : OPEN_ALWAYS;
-    HANDLE h
-        = CreateFileW(wide(path), rights, share, nullptr, disposition,
-                      FILE_ATTRIBUTE_NORMAL | (make == Make::CreateNew ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+    HANDLE h = CreateFileW(
+        wide(path), rights, share, nullptr, disposition,
+        FILE_ATTRIBUTE_NORMAL
+            | (make == Make::CreateNew || make == Make::OpenOrCreateNoLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+        nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setError(error, QStringLiteral("Windows error %1").arg(GetLastError()));
         return NoHandle;
     }
-    *created = make == Make::CreateNew || (make == Make::OpenOrCreate && GetLastError() != ERROR_ALREADY_EXISTS);
+    *created = make == Make::CreateNew
+        || ((make == Make::OpenOrCreate || make == Make::OpenOrCreateNoLink) && GetLastError() != ERROR_ALREADY_EXISTS);
     // A device or a pipe opens like a file; only a disk file is taken.
     if (GetFileType(h) != FILE_TYPE_DISK) {
         CloseHandle(h);
@@ -50,6 +56,21 @@ bool readOnly(Handle, const QString& path)
 {
     const DWORD attributes = GetFileAttributesW(wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Files in a user's folders are that user's; a shared folder's ACLs are not inspected.
+bool ownedByUser(Handle)
+{
+    return true;
+}
+
+QByteArray identityOf(Handle h)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!GetFileInformationByHandle(native(h), &info))
+        return QByteArray();
+    return QByteArray::number(quint64(info.dwVolumeSerialNumber)) + ':'
+        + QByteArray::number((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
 void makeOwnerWritable(Handle, const QString& path)
@@ -153,6 +174,18 @@ bool renameOver(const QString& from, const QString& to)
 void flushFolderOf(const QString&)
 {
     // MOVEFILE_WRITE_THROUGH and the file's own flush cover the folder entry.
+}
+
+bool makeFolders(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo(absolute).isDir())
+        return true;
+    const QString parent = QFileInfo(absolute).absolutePath();
+    if (parent == absolute || !makeFolders(parent))
+        return false;
+    const QString folder = QDir::toNativeSeparators(absolute);
+    return CreateDirectoryW(wide(folder), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 Kind kindOf(const QString& path)

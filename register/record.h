@@ -20,8 +20,8 @@ enum class Field
 constexpr int FieldCount = 7;
 
 bool isIntegerField(Field f);
-int textFieldWidth(Field f);      // 32 or 80; 0 for integer fields
-const char* fieldName(Field f);   // "ID_RECORD", ...
+int textFieldWidth(Field f); // 32 or 80; 0 for integer fields
+const char* fieldName(Field f); // "ID_RECORD", ...
 
 // One installation record. Every field may be null; a null integer reads as 0 and a null
 // text as "". Texts are Windows-1251 bytes, cut to the field's width, ending at a NUL.
@@ -31,6 +31,9 @@ public:
     bool isNull(Field f) const;
     qint32 asInteger(Field f) const;
     QByteArray asText(Field f) const;
+    // The writer's reads, without copies or checks: the integers and the texts, each in field order.
+    const std::optional<qint32>& integerAt(int i) const { return m_ints[size_t(i)]; }
+    const std::optional<QByteArray>& textAt(int i) const { return m_texts[size_t(i)]; }
     void setInteger(Field f, qint32 value);
     void setText(Field f, const QByteArray& value);
     void setNull(Field f);

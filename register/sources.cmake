@@ -7,6 +7,7 @@ set(QM407_REGISTER_SOURCES
     recordstore.h recordstore.cpp
     dataformat.h dataformat.cpp
     heldfile.h heldfile_p.h heldfile.cpp
+    savejournal.h savejournal.cpp
     datafile.h datafile.cpp
     editing.h editing.cpp
     csvformat.h csvformat.cpp

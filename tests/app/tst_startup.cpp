@@ -290,9 +290,9 @@ private slots:
         MessageBoxSeam::clear();
     }
 
-    // The final save cannot write past a file-size limit below the register's size: the box
-    // is the writer's own, the backup is untouched and the data file loads as it was last
-    // saved.
+    // The final save of an edit cannot write past a file-size limit below the register's size:
+    // the box is the writer's own, the backup is untouched and the data file loads as it was
+    // last saved.
     void failedFinalSaveKeepsTheBackup()
     {
         std::vector<Record> records {AppTest::record(1, "105")};
@@ -304,6 +304,11 @@ private slots:
         const QByteArray backup = AppTest::readFile(Bkd);
         QVERIFY(data.size() > 4096);
         auto window = AppTest::makeWindow();
+        // A deletion in the grid, saved only at the end, moves every byte after the first record.
+        window->show();
+        MessageBoxSeam::pushAnswer(ButtonOk);
+        QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(AppTest::recordCount(*window), 200);
         struct rlimit before
         {
         };
@@ -321,6 +326,20 @@ private slots:
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(AppTest::readFile(Bkd), backup);
         QCOMPARE(AppTest::readFile(Dat), data);
+    }
+
+    // A journal left alone at the load is named in one box; the register loads all the same.
+    void journalLeftAloneIsNamed()
+    {
+        QVERIFY(AppTest::writeFile(Dat, QByteArray()));
+        QVERIFY(QDir().mkdir(QStringLiteral("Trinket.dat.journal")));
+        auto window = AppTest::makeWindow(true);
+        QCOMPARE(MessageBoxSeam::shown().size(), 1);
+        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
+        QVERIFY(MessageBoxSeam::last().text.startsWith(QStringLiteral("Журнал сохранения ")));
+        QVERIFY(MessageBoxSeam::last().text.contains(QStringLiteral("Trinket.dat.journal пропущен")));
+        QVERIFY(!QuitRequest::requested());
+        QCOMPARE(AppTest::openCount(Dat), 1);
     }
 
     // A FIFO named Trinket.bkd: the restore is refused at once instead of blocking for good,

@@ -5,8 +5,8 @@
 #include "heldfile.h"
 #include "recordstore.h"
 #include "registererror.h"
+#include "savejournal.h"
 
-#include <QCryptographicHash>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -16,13 +16,14 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Fixtures::readFile;
 using Fixtures::writeFile;
 
 namespace {
 
-QByteArray registerBytes(std::initializer_list<qint32> ids)
+QByteArray registerBytes(const QList<qint32>& ids)
 {
     RecordStore s;
     for (qint32 id : ids) {
@@ -93,7 +94,14 @@ private slots:
     void copyRefusesReadOnlyTarget();
     void fileHeldByAnotherProcessIsLeftAlone();
     void anotherProcessCannotTakeOurFile();
+    void leftoverJournalsAtLoad_data();
     void leftoverJournalsAtLoad();
+    void strangeJournalsAreIgnored_data();
+    void strangeJournalsAreIgnored();
+    void folderThatTakesNoNewFiles_data();
+    void folderThatTakesNoNewFiles();
+    void repairsReplaceALinkNamedLikeTheDataFile_data();
+    void repairsReplaceALinkNamedLikeTheDataFile();
     void onlyRegularFilesAreOpened();
     void backupLinkIsReplacedNotWrittenThrough();
     void restrictiveUmask();
@@ -109,6 +117,8 @@ void TestDataFile::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    // The per-user state folder, where journals go that cannot lie beside the file.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path("state")));
 }
 
 void TestDataFile::firstStartWithNoFilesCreatesAnew()
@@ -503,42 +513,227 @@ void TestDataFile::anotherProcessCannotTakeOurFile()
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray());
 }
 
-// A complete journal is a save cut short: the load finishes it. One cut short itself never
-// reached the data file and is dropped. Either way it is gone after the load.
+// A journal is replayed only over the file it was written for: in every block it covers, the
+// file holds the save's old bytes or its new ones. Any other journal is set aside under a new
+// name and the file loads as it stands; a torn or voided one is simply dropped.
+void TestDataFile::leftoverJournalsAtLoad_data()
+{
+    QTest::addColumn<QByteArray>("file"); // what the data file holds at the next load
+    QTest::addColumn<QByteArray>("journal");
+    QTest::addColumn<bool>("inStateFolder");
+    QTest::addColumn<QByteArray>("loads");
+    QTest::newRow("killed before the file was written")
+        << QByteArray("old") << QByteArray("whole") << false << QByteArray("new");
+    QTest::newRow("killed while the file was written")
+        << QByteArray("mixed") << QByteArray("whole") << false << QByteArray("new");
+    QTest::newRow("killed after the file was written")
+        << QByteArray("new") << QByteArray("whole") << false << QByteArray("new");
+    QTest::newRow("journal cut short") << QByteArray("old") << QByteArray("torn") << false << QByteArray("old");
+    QTest::newRow("journal voided") << QByteArray("old") << QByteArray("voided") << false << QByteArray("old");
+    QTest::newRow("journal head damaged") << QByteArray("old") << QByteArray("head") << false << QByteArray("old");
+    QTest::newRow("journal body damaged") << QByteArray("old") << QByteArray("body") << false << QByteArray("old");
+    QTest::newRow("file put back by hand")
+        << QByteArray("other") << QByteArray("whole") << false << QByteArray("other");
+    QTest::newRow("state folder, killed while written")
+        << QByteArray("mixed") << QByteArray("whole") << true << QByteArray("new");
+    QTest::newRow("state folder, file put back by hand")
+        << QByteArray("other") << QByteArray("whole") << true << QByteArray("other");
+}
+
 void TestDataFile::leftoverJournalsAtLoad()
 {
-    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2, 3, 4})));
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, journal);
+    QFETCH(bool, inStateFolder);
+    QFETCH(QByteArray, loads);
+    QList<qint32> all;
+    for (qint32 id = 1; id <= 400; ++id)
+        all << id;
+    QList<qint32> saved = all;
+    saved.removeAt(1);
+    const QByteArray old = registerBytes(all);
+    const QMap<QByteArray, QList<qint32>> registers {{"old", all}, {"new", saved}, {"other", {7, 8}}};
+
+    // A real save, its journal kept as the disk had it before the save voided it.
+    QVERIFY(writeFile(path("Trinket.dat"), old));
+    if (inStateFolder) // a folder in its place keeps the journal from beside the file
+        QVERIFY(QDir().mkdir(path("Trinket.dat.journal")));
     RecordStore store;
-    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
-    QCOMPARE(file.LoadData(), 0);
+    DataFile data(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(data.LoadData(), 0);
     store.locate(Field::ID_RECORD, 2);
     Editing::deleteCurrent(store);
-    file.SaveData();
+    data.SaveData();
+    const QString journalPath = inStateFolder ? data.stateJournalPath() : data.journalPath();
+    QByteArray bytes = readFile(journalPath);
+    QCOMPARE(bytes.left(8), QByteArray("TRKJRNL0"));
     const QByteArray afterSave = readFile(path("Trinket.dat"));
-    file.release();
+    data.release();
+    QVERIFY(!QFile::exists(journalPath));
+    if (inStateFolder)
+        QVERIFY(QDir().rmdir(path("Trinket.dat.journal")));
 
-    // The journal as a save writes it, found beside the old bytes: a kill after it was flushed.
-    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2, 3, 4})));
-    const QByteArray image = registerBytes({1, 3, 4});
-    QByteArray journal("TRKSAVE1");
-    for (int i = 0; i < 8; ++i)
-        journal.append(char((quint64(image.size()) >> (8 * i)) & 0xFF));
-    journal += QCryptographicHash::hash(image, QCryptographicHash::Md5) + image;
-    QVERIFY(writeFile(file.journalPath(), journal));
-    QCOMPARE(file.LoadData(), 0);
-    QCOMPARE(ids(store), QList<qint32>({1, 3, 4}));
-    QVERIFY(!QFile::exists(file.journalPath()));
-    file.release();
-    QCOMPARE(readFile(path("Trinket.dat")), afterSave);
+    bytes[7] = journal == "voided" ? '0' : '1';
+    if (journal == "torn")
+        bytes.chop(1);
+    else if (journal == "head")
+        bytes[40] = char(bytes[40] ^ 1);
+    else if (journal == "body")
+        bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 1);
+    QVERIFY(writeFile(journalPath, bytes));
+    const QByteArray content = file == "old" ? old
+        : file == "new"                      ? afterSave
+        : file == "mixed"                    ? afterSave.left(4096) + old.mid(4096)
+                                             : registerBytes({7, 8});
+    QVERIFY(writeFile(path("Trinket.dat"), content));
 
-    for (const QByteArray& torn : {journal.left(journal.size() - 1), journal.left(20), QByteArray("junk")}) {
-        QVERIFY(writeFile(path("Trinket.dat"), registerBytes({7})));
-        QVERIFY(writeFile(file.journalPath(), torn));
-        QCOMPARE(file.LoadData(), 0);
-        QCOMPARE(ids(store), QList<qint32>({7}));
-        QVERIFY(!QFile::exists(file.journalPath()));
-        file.release();
+    QCOMPARE(data.LoadData(), 0);
+    QCOMPARE(ids(store), registers.value(loads));
+    QVERIFY(!QFile::exists(journalPath));
+    if (file == "other") {
+        QCOMPARE(readFile(journalPath + QStringLiteral(".1")), bytes);
+        QCOMPARE(readFile(path("Trinket.dat")), content);
+        for (const QString& name : {journalPath, journalPath + QStringLiteral(".1"), path("Trinket.dat")})
+            QVERIFY2(data.loadNotice().contains(QDir::toNativeSeparators(name)), qPrintable(data.loadNotice()));
+    } else {
+        QCOMPARE(data.loadNotice(), QString());
+        if (loads == "new")
+            QCOMPARE(readFile(path("Trinket.dat")), afterSave);
     }
+}
+
+// What is not a journal of this user's is left where it is, never replayed, and the saves go
+// to the state folder instead.
+void TestDataFile::strangeJournalsAreIgnored_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char* kind : {"link", "fifo", "folder", "oversized", "foreign"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+void TestDataFile::strangeJournalsAreIgnored()
+{
+    QFETCH(QString, kind);
+    const QString journal = path("Trinket.dat.journal");
+    const QByteArray junk("TRKJRNL1 planted");
+    QVERIFY(writeFile(path("elsewhere"), junk));
+    if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(path("elsewhere"), journal));
+    } else if (kind == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(QFile::encodeName(journal).constData(), 0644) == 0);
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(journal));
+    } else {
+        QVERIFY(writeFile(journal, junk));
+        if (kind == QLatin1String("oversized"))
+            QVERIFY(QFile::resize(journal, SaveJournal::MaxSize + 1)); // sparse
+        else if (::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        else
+            QVERIFY(::chown(QFile::encodeName(journal).constData(), 65534, 65534) == 0);
+    }
+    const QFileInfo before(journal);
+
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes({1, 2, 3})));
+    RecordStore store;
+    DataFile data(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(data.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
+    QVERIFY2(data.loadNotice().contains(QStringLiteral("пропущен")), qPrintable(data.loadNotice()));
+    QVERIFY(data.loadNotice().contains(journal));
+    store.locate(Field::ID_RECORD, 2);
+    Editing::deleteCurrent(store);
+    data.SaveData();
+    QVERIFY(QFile::exists(data.stateJournalPath()));
+    data.shutDown();
+    QCOMPARE(data.LoadData(), 0);
+    QCOMPARE(ids(store), QList<qint32>({1, 3}));
+    const QFileInfo after(journal);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isDir(), before.isDir());
+    QCOMPARE(after.size(), before.size());
+    QCOMPARE(readFile(path("elsewhere")), junk);
+}
+
+// A folder that takes no new files, where the data file and its backup may still be written:
+// the journal goes to the state folder and the backup is written over the old one in place.
+void TestDataFile::folderThatTakesNoNewFiles_data()
+{
+    QTest::addColumn<bool>("readOnlyFolder");
+    QTest::newRow("read-only folder") << true;
+    QTest::newRow("names taken by folders") << false;
+}
+
+void TestDataFile::folderThatTakesNoNewFiles()
+{
+    QFETCH(bool, readOnlyFolder);
+    if (readOnlyFolder && ::geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+    const QString folder = path("shared");
+    QVERIFY(QDir().mkdir(folder));
+    const QString dat = folder + QStringLiteral("/Trinket.dat");
+    const QString bkd = folder + QStringLiteral("/Trinket.bkd");
+    QVERIFY(writeFile(dat, registerBytes({1, 2, 3})));
+    QVERIFY(writeFile(bkd, registerBytes({5, 6})));
+    const QFile::Permissions open = QFile::permissions(folder);
+    const auto undo = qScopeGuard([&] { QFile::setPermissions(folder, open); });
+    if (readOnlyFolder) {
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    } else {
+        QVERIFY(QDir().mkdir(dat + QStringLiteral(".journal")));
+        QVERIFY(QDir().mkdir(bkd + QStringLiteral(".tmp")));
+    }
+
+    RecordStore store;
+    DataFile data(store, dat, bkd);
+    QCOMPARE(data.LoadData(), 0);
+    store.locate(Field::ID_RECORD, 2);
+    Editing::deleteCurrent(store);
+    data.SaveData();
+    QString message;
+    QVERIFY2(data.restoreFromBackup(&message), qPrintable(message));
+    QCOMPARE(ids(store), QList<qint32>({5, 6}));
+    QVERIFY2(data.createAnew(&message), qPrintable(message));
+    qint32 max = data.MaxRecordId;
+    Editing::addRecord(store, max, "9", QByteArray());
+    data.SaveData();
+    data.shutDown();
+
+    QCOMPARE(data.LoadData(), 0);
+    QList<qint32> loaded = ids(store);
+    std::sort(loaded.begin(), loaded.end());
+    QCOMPARE(loaded, QList<qint32>({5, 6, 7}));
+    data.release();
+    const QByteArray saved = readFile(dat);
+    QCOMPARE(readFile(bkd).left(saved.size()), saved);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), readOnlyFolder ? 2 : 4);
+}
+
+// The repairs write a file of their own where a link named like the data file was; what it
+// pointed to is left as it was.
+void TestDataFile::repairsReplaceALinkNamedLikeTheDataFile_data()
+{
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("restore") << true;
+    QTest::newRow("create anew") << false;
+}
+
+void TestDataFile::repairsReplaceALinkNamedLikeTheDataFile()
+{
+    QFETCH(bool, restore);
+    const QByteArray elsewhere = registerBytes({9, 9});
+    QVERIFY(writeFile(path("elsewhere"), elsewhere));
+    QVERIFY(QFile::link(path("elsewhere"), path("Trinket.dat")));
+    QVERIFY(writeFile(path("Trinket.bkd"), registerBytes({4})));
+    RecordStore store;
+    DataFile data(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(data.LoadData(), 0);
+    QString message;
+    QVERIFY2(restore ? data.restoreFromBackup(&message) : data.createAnew(&message), qPrintable(message));
+    data.release();
+    QCOMPARE(readFile(path("elsewhere")), elsewhere);
+    QVERIFY(!QFileInfo(path("Trinket.dat")).isSymLink());
+    QCOMPARE(readFile(path("Trinket.dat")), restore ? registerBytes({4}) : registerBytes({9, 9}));
 }
 
 // A FIFO, a device or a folder in a file's place is refused at once, never waited on.

@@ -201,6 +201,7 @@ PrivateSettings::PrivateSettings()
     : m_outer(g_settings)
     , m_runtime(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? qgetenv("XDG_RUNTIME_DIR") : QByteArray())
     , m_config(qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray())
+    , m_data(qEnvironmentVariableIsSet("XDG_DATA_HOME") ? qgetenv("XDG_DATA_HOME") : QByteArray())
 {
     const QString run = m_home.filePath(QStringLiteral("run"));
     QDir().mkpath(run);
@@ -225,6 +226,7 @@ PrivateSettings::~PrivateSettings()
     };
     restore("XDG_RUNTIME_DIR", m_runtime);
     restore("XDG_CONFIG_HOME", m_config);
+    restore("XDG_DATA_HOME", m_data);
     TFormStorage::setStoreDirectory(QString());
 }
 
@@ -232,6 +234,7 @@ void PrivateSettings::apply() const
 {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath(QStringLiteral("run"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(storePath()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
     TFormStorage::setStoreDirectory(storePath());
 }
 

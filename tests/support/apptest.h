@@ -94,6 +94,7 @@ private:
     PrivateSettings* m_outer;
     QByteArray m_runtime;
     QByteArray m_config;
+    QByteArray m_data;
 };
 
 // Builds the main window as the program does (start-up included) and answers stray boxes
