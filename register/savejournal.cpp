@@ -228,13 +228,27 @@ bool belongsTo(const Entry& entry, const HeldFile& file)
             newAt[size_t(b)] = at + (b - run.first) * Block;
         at += runBytes(plan, run);
     }
+    // A cut may keep new bytes whose growth of the file's length was lost: the block then
+    // reads as the new one up to the file's end and zeros after it.
+    const qint64 length = file.size();
     char buffer[Block];
+    char fresh[Block];
     for (size_t b = 0; b < plan.before.size(); ++b) {
         if (!readBlock(file, qint64(b), buffer))
             return false;
-        const qint64 n = qMin(Block, plan.length - qint64(b) * Block);
+        const qint64 start = qint64(b) * Block;
+        const qint64 n = qMin(Block, plan.length - start);
         const quint64 now = digest(buffer, n);
-        if (now != plan.before[b] && (newAt[b] < 0 || now != digest(entry.body.constData() + newAt[b], n)))
+        if (now == plan.before[b])
+            continue;
+        if (newAt[b] < 0)
+            return false;
+        std::memcpy(fresh, entry.body.constData() + newAt[b], size_t(n));
+        if (now == digest(fresh, n))
+            continue;
+        const qint64 kept = qBound<qint64>(0, length - start, n);
+        std::memset(fresh + kept, 0, size_t(n - kept));
+        if (kept == n || now != digest(fresh, n))
             return false;
     }
     return true;
