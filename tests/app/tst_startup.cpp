@@ -334,10 +334,15 @@ private slots:
         QVERIFY(AppTest::writeFile(Dat, QByteArray()));
         QVERIFY(QDir().mkdir(QStringLiteral("Trinket.dat.journal")));
         auto window = AppTest::makeWindow(true);
-        QCOMPARE(MessageBoxSeam::shown().size(), 1);
-        QCOMPARE(MessageBoxSeam::last().caption, QStringLiteral("Ошибка"));
-        QVERIFY(MessageBoxSeam::last().text.startsWith(QStringLiteral("Журнал сохранения ")));
-        QVERIFY(MessageBoxSeam::last().text.contains(QStringLiteral("Trinket.dat.journal пропущен")));
+        // Only the journal's boxes: a machine without the stored port adds one of its own.
+        QList<MessageBoxSeam::Shown> boxes;
+        for (const MessageBoxSeam::Shown& box : MessageBoxSeam::shown()) {
+            if (box.text.startsWith(QStringLiteral("Журнал сохранения ")))
+                boxes << box;
+        }
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().caption, QStringLiteral("Ошибка"));
+        QVERIFY(boxes.first().text.contains(QStringLiteral("Trinket.dat.journal пропущен")));
         QVERIFY(!QuitRequest::requested());
         QCOMPARE(AppTest::openCount(Dat), 1);
     }
