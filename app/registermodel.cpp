@@ -224,13 +224,19 @@ void TRegisterModel::sort(int column, Qt::SortOrder order)
         return;
     m_sortColumn = column >= 0 && column < FieldCount ? column : -1;
     m_sortOrder = order;
+    reorder([this] { sortRows(m_order); });
+}
+
+// Changes the display order, keeping every persistent index on the record it stood on.
+void TRegisterModel::reorder(const std::function<void()>& change)
+{
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     std::vector<int> rows;
     rows.reserve(before.size());
     for (const QModelIndex& index : before)
         rows.push_back(storeRow(index.row()));
-    sortRows(m_order);
+    change();
     rebuildPositions();
     QModelIndexList after;
     after.reserve(before.size());
@@ -375,22 +381,11 @@ void TRegisterModel::onRowChanged(int row)
         return;
     if (m_sortColumn >= 0) {
         // Placed again after the rows that now sort equal to it.
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        const QModelIndexList before = persistentIndexList();
-        std::vector<int> rows;
-        rows.reserve(before.size());
-        for (const QModelIndex& index : before)
-            rows.push_back(storeRow(index.row()));
-        m_order.erase(m_order.begin() + at);
-        at = insertionPoint(row);
-        m_order.insert(m_order.begin() + at, row);
-        rebuildPositions();
-        QModelIndexList after;
-        after.reserve(before.size());
-        for (qsizetype i = 0; i < before.size(); ++i)
-            after.push_back(index(displayRow(rows[size_t(i)]), before[i].column()));
-        changePersistentIndexList(before, after);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        reorder([&] {
+            m_order.erase(m_order.begin() + at);
+            at = insertionPoint(row);
+            m_order.insert(m_order.begin() + at, row);
+        });
     }
     emit dataChanged(index(at, 0), index(at, FieldCount - 1));
 }

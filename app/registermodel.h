@@ -6,6 +6,7 @@
 #include <QSortFilterProxyModel>
 #include <QStringView>
 
+#include <functional>
 #include <vector>
 
 class RecordStore;
@@ -47,6 +48,7 @@ private:
     void rebuild();
     void sortRows(std::vector<int>& rows) const;
     void rebuildPositions();
+    void reorder(const std::function<void()>& change);
     int insertionPoint(int storeRow) const;
     void onRowInserted(int row);
     void onRowAboutToBeRemoved(int row);
