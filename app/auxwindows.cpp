@@ -98,6 +98,23 @@ TSFEditItem::TSFEditItem(QWidget* mainWindow)
     EdAddr->setFocus();
 }
 
+void TSFEditItem::setRecord(const Entry& entry)
+{
+    EdAddr->setText(entry.address);
+    EdPNum->setText(entry.consoleNumber);
+    EdAddr->setFocus();
+}
+
+TSFEditItem::Entry TSFEditItem::record() const
+{
+    return {EdAddr->text(), EdPNum->text()};
+}
+
+void TSFEditItem::setConsoleNumber(const QString& number)
+{
+    EdPNum->setText(number);
+}
+
 TSFJournal::TSFJournal(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFJournal"), QStringLiteral("Журнал событий"), QSize(385, 238),
                  Frame::Resizable)
@@ -138,6 +155,22 @@ TSFOptions::TSFOptions(QWidget* mainWindow)
     bindButton(BtDefModel, mrNone);
     chainTabOrder(
         {BtOKOpt, RGModel->button(0), RGModel->button(1), RGNumTrink->button(0), RGNumTrink->button(1), BtDefModel});
+    connect(RGNumTrink, &TRadioGroup::itemIndexChanged, this, [this] { emit twoTrinketsChanged(twoTrinkets()); });
+}
+
+Model TSFOptions::model() const
+{
+    return RGModel->ItemIndex() == int(Model::QM407M) ? Model::QM407M : Model::QM407;
+}
+
+void TSFOptions::setModel(Model model)
+{
+    RGModel->setItemIndex(int(model));
+}
+
+bool TSFOptions::twoTrinkets() const
+{
+    return RGNumTrink->ItemIndex() == 1;
 }
 
 TSFPort::TSFPort(QWidget* mainWindow)
@@ -157,6 +190,11 @@ TSFPort::TSFPort(QWidget* mainWindow)
                                       "/dev/serial/by-id/..."));
     makeOkKind(this, BtOkPort);
     chainTabOrder({BtOkPort, CBPort});
+}
+
+QString TSFPort::portName() const
+{
+    return CBPort->currentText();
 }
 
 void TSFPort::showEvent(QShowEvent* event)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "auxwindow.h"
-#include "memorymap.h"
-#include "zoneparams.h"
+#include "app/auxwindow.h"
+#include "device/memorymap.h"
+#include "device/ops/zoneparams.h"
 
 #include <array>
 
@@ -28,6 +28,16 @@ public:
     QLineEdit* EdPNum;
     QLabel* LbAddr;
     QLabel* LbPultNum;
+
+    struct Entry
+    {
+        QString address;
+        QString consoleNumber;
+    };
+    // Fills both fields and puts the focus on the address.
+    void setRecord(const Entry& entry);
+    Entry record() const;
+    void setConsoleNumber(const QString& number);
 };
 
 class TSFJournal final : public TAuxWindow
@@ -55,6 +65,14 @@ public:
     TRadioGroup* RGModel;
     TRadioGroup* RGNumTrink;
     QPushButton* BtDefModel;
+
+    Model model() const;
+    void setModel(Model model);
+    // "Мастер + 2" chosen.
+    bool twoTrinkets() const;
+
+signals:
+    void twoTrinketsChanged(bool on);
 };
 
 class TSFPort final : public TAuxWindow
@@ -64,6 +82,9 @@ public:
     explicit TSFPort(QWidget* mainWindow);
     QPushButton* BtOkPort;
     QComboBox* CBPort;
+
+    // The port name as typed or chosen.
+    QString portName() const;
 
 protected:
     // Each opening lists the ports present now.

@@ -1,6 +1,6 @@
 #include "mntavro.h"
 
-#include "editing.h"
+#include "register/editing.h"
 #include "formstorage.h"
 #include "gridtrinket.h"
 #include "messagebox.h"
@@ -58,8 +58,9 @@ TFmTavro::TFmTavro(QWidget* parent)
     SFTrinketDefine = new TSFTrinketDefine(this);
     bindWindows();
     m_search = new TRegisterSearch(GridTrinket, centralWidget(), this);
-    new TRegisterExchange(this, MTTrinkets, DataStream);
-    ServiceMenu = new TServiceMenu(*this, Port, Device, MTTrinkets, DataStream);
+    new TRegisterExchange(Core, NService, this);
+    ServiceMenu = new TServiceMenu(Core, NService, SFJournal->MmJournal, SFROM, this);
+    followCore();
 
     // The fixed size is known only once the layout has run; centre that, not the default size.
     layout()->activate();
@@ -80,7 +81,7 @@ TFmTavro::TFmTavro(QWidget* parent)
         m_creationFailed = true;
         return;
     }
-    Port.Close();
+    Close();
     // A second copy ends at once: it loads nothing, so it can write nothing either.
     if (QuitRequest::requested())
         return;
@@ -226,6 +227,7 @@ void TFmTavro::buildControls()
     route(BtAdd, &TFmTavro::BtAddClick);
     route(BtEdit, &TFmTavro::BtEditClick);
     route(BtDel, &TFmTavro::BtDelClick);
+    // Also during a trinket wait: the enrolment keeps the record it started with.
     connect(GridTrinket, &TGridTrinket::rowDoubleClicked, this, Guarded(this, &TFmTavro::BtEditClick));
 
     setTabOrder(GridTrinket, BtSetTrink);
@@ -259,24 +261,34 @@ template <class Handler> void TFmTavro::route(QPushButton* button, Handler handl
     connect(button, &QPushButton::clicked, this, Guarded(this, handler));
 }
 
+void TFmTavro::followCore()
+{
+    // The commands that must not start during a trinket wait. "Опции" stays usable, but a
+    // detection now would take the controller's answer to the wait for its own.
+    connect(&Core, &InstallerCore::busyChanged, this, [this](bool busy) {
+        EnableControls(!busy);
+        SFOptions->BtDefModel->setEnabled(!busy);
+    });
+    connect(&Core, &InstallerCore::modelDetected, SFOptions, &TSFOptions::setModel);
+    Core.setTwoTrinkets(SFOptions->twoTrinkets());
+    connect(SFOptions, &TSFOptions::twoTrinketsChanged, &Core, &InstallerCore::setTwoTrinkets);
+}
+
 void TFmTavro::Open()
 {
-    QString error;
-    // Blanks typed around the name are no part of it, as the settings store keeps it.
-    if (!Port.Open(SFPort->CBPort->currentText().trimmed(), &error))
+    const QString error = Core.openPort(SFPort->portName());
+    if (!error.isEmpty())
         ShowError(error);
 }
 
 void TFmTavro::Close()
 {
-    Port.Close();
+    Core.closePort();
 }
 
 Model TFmTavro::DefineModel()
 {
-    const Model model = Device.DefineModel();
-    SFOptions->RGModel->setItemIndex(int(model));
-    return model;
+    return Core.defineModel();
 }
 
 void TFmTavro::EnableControls(bool enable)
@@ -296,50 +308,41 @@ void TFmTavro::EnableControls(bool enable)
 
 void TFmTavro::SaveData()
 {
-    DataStream.SaveData();
+    Core.saveData();
 }
 
 void TFmTavro::FormCreate()
 {
-    const int loaded = DataStream.LoadData();
+    DataFile& data = Core.dataFile();
+    const int loaded = Core.loadData();
     // A save journal found and left alone (not this file's, not a file, not the user's) is
     // named before anything else: the register loaded without it.
-    if (!DataStream.loadNotice().isEmpty())
-        ShowError(DataStream.loadNotice());
+    if (!data.loadNotice().isEmpty())
+        ShowError(data.loadNotice());
     if (loaded != 0) {
-        SFMakeFile->BtRestore->setEnabled(DataStream.backupExists());
+        SFMakeFile->BtRestore->setEnabled(data.backupExists());
         SFMakeFile->ShowModal();
     }
     // "Завершить" or a failed repair: the program ends, so don't touch the port either.
     if (QuitRequest::requested())
         return;
     Open();
-    lookUpMaster();
-}
-
-void TFmTavro::lookUpMaster()
-{
-    // A register left closed by the recovery window has no master to find.
-    if (!MTTrinkets.isActive()) {
-        MasterCode = 0;
-        return;
-    }
-    MasterCode = DataStream.lookUpMasterCode();
+    Core.lookUpMaster();
 }
 
 void TFmTavro::FormDestroy()
 {
     // A failed final write throws here and skips the backup copy, keeping the old backup.
-    if (!DataStream.shutDown())
+    if (!Core.dataFile().shutDown())
         ShowError(QStringLiteral("Резервная копия %1 не обновлена. Файл данных сохранён.")
-                      .arg(QDir::toNativeSeparators(DataStream.backupPath())));
+                      .arg(QDir::toNativeSeparators(Core.dataFile().backupPath())));
     Close();
 }
 
 void TFmTavro::BtRestoreClick()
 {
     QString message;
-    if (!DataStream.restoreFromBackup(&message)) {
+    if (!Core.dataFile().restoreFromBackup(&message)) {
         ShowError(message);
         QuitRequest::request();
     }
@@ -348,7 +351,7 @@ void TFmTavro::BtRestoreClick()
 void TFmTavro::BtNewClick()
 {
     QString message;
-    if (!DataStream.createAnew(&message)) {
+    if (!Core.dataFile().createAnew(&message)) {
         ShowError(message);
         QuitRequest::request();
     }
@@ -363,15 +366,12 @@ void TFmTavro::BtAddClick()
 {
     if (!MTTrinkets.isActive())
         MTTrinkets.first(); // the store's own error names the closed register
-    SFEditItem->EdAddr->clear();
-    SFEditItem->EdPNum->clear();
-    SFEditItem->EdAddr->setFocus();
+    SFEditItem->setRecord({});
     EditedRecordId = -1;
     if (SFEditItem->ShowModal() != TAuxWindow::mrOk)
         return;
-    Editing::addRecord(MTTrinkets, MaxRecordId(), Text1251::fromUnicode(SFEditItem->EdPNum->text()),
-                       Text1251::fromUnicode(SFEditItem->EdAddr->text()));
-    SaveData();
+    const TSFEditItem::Entry entry = SFEditItem->record();
+    Core.addRecord(Text1251::fromUnicode(entry.consoleNumber), Text1251::fromUnicode(entry.address));
 }
 
 void TFmTavro::BtEditClick()
@@ -381,9 +381,8 @@ void TFmTavro::BtEditClick()
     EditedRecordId = MTTrinkets.asInteger(Field::ID_RECORD);
     // The window is modal, so rows don't move while it is open.
     const int editedRow = MTTrinkets.currentRow();
-    SFEditItem->EdAddr->setText(Text1251::toUnicode(MTTrinkets.asText(Field::ADDRESS)));
-    SFEditItem->EdPNum->setText(Text1251::toUnicode(MTTrinkets.asText(Field::PULT_NUM)));
-    SFEditItem->EdAddr->setFocus();
+    SFEditItem->setRecord({Text1251::toUnicode(MTTrinkets.asText(Field::ADDRESS)),
+                           Text1251::toUnicode(MTTrinkets.asText(Field::PULT_NUM))});
     if (SFEditItem->ShowModal() != TAuxWindow::mrOk) {
         MTTrinkets.cancel();
         return;
@@ -392,16 +391,16 @@ void TFmTavro::BtEditClick()
     // null or repeated ID_RECORD can't be found again that way. The change belongs to the
     // record that was opened.
     MTTrinkets.setCurrentRow(editedRow);
-    Editing::editCurrent(MTTrinkets, Text1251::fromUnicode(SFEditItem->EdPNum->text()),
-                         Text1251::fromUnicode(SFEditItem->EdAddr->text()));
+    const TSFEditItem::Entry entry = SFEditItem->record();
+    Editing::editCurrent(MTTrinkets, Text1251::fromUnicode(entry.consoleNumber), Text1251::fromUnicode(entry.address));
     SaveData();
 }
 
 void TFmTavro::BtOkClick()
 {
-    QByteArray number = Text1251::fromUnicode(SFEditItem->EdPNum->text());
+    QByteArray number = Text1251::fromUnicode(SFEditItem->record().consoleNumber);
     const Editing::CheckResult result = Editing::checkConsoleNumber(MTTrinkets, number, EditedRecordId);
-    SFEditItem->EdPNum->setText(Text1251::toUnicode(number));
+    SFEditItem->setConsoleNumber(Text1251::toUnicode(number));
     if (result == Editing::CheckResult::Accepted)
         return;
     SFEditItem->SetModalResult(TAuxWindow::mrNone);

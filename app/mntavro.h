@@ -1,10 +1,7 @@
 #pragma once
 
-#include "auxwindows.h"
-#include "controller.h"
-#include "datafile.h"
-#include "recordstore.h"
-#include "seriallink.h"
+#include "app/auxwindows.h"
+#include "core/installercore.h"
 
 #include <QMainWindow>
 
@@ -18,10 +15,10 @@ class TRegisterSearch;
 class TServiceMenu;
 class TSingleAppInstance;
 
-// The main window: owns the register, the data file, the serial port and the auxiliary
-// windows, and routes every command to its handler. The handlers call into device/ and
-// register/; the device handlers live in mntavro_device.cpp. Its controls and windows are its
-// described interface; the register, the link and the values shared by handlers are its own.
+// The main window: owns the installer core and the auxiliary windows, and routes every command
+// to its handler. A handler reads its window's values, calls the core and shows the outcome;
+// the device handlers live in mntavro_device.cpp. Its controls and windows are its described
+// interface.
 class TFmTavro final : public QMainWindow
 {
     Q_OBJECT
@@ -73,11 +70,13 @@ public:
     TSFMakeFile* SFMakeFile;
     TSFTrinketDefine* SFTrinketDefine;
 
+    // The register, the data file, the link and the controller, under the windows.
+    InstallerCore Core;
+
     // Serial port: opens the port named by CBPort, reporting a failure in an error box.
     void Open();
     void Close();
-    // Asks the controller for its version, selects the memory map and sets RGModel to the model
-    // it gives back.
+    // Asks the controller for its version and selects the memory map; RGModel follows the core.
     Model DefineModel();
     // The eleven commands that must not run during a trinket wait.
     void EnableControls(bool enable);
@@ -119,28 +118,22 @@ public slots:
     void NTrinketClick();
 
 private:
-    class WindowWaitHost; // runs a trinket wait in this window (mntavro_device.cpp)
+    class WindowWaitView; // shows a trinket wait in this window (mntavro_device.cpp)
 
     void buildControls();
     void buildMenus();
     void buildActions();
     void bindWindows();
-    void lookUpMaster();
+    void followCore();
+    // Shows why an enrolment recorded nothing.
+    void showEnrolment(const InstallerCore::Enrolment& outcome);
     template <class Handler> void route(QAction* action, Handler handler);
     template <class Handler> void route(QPushButton* button, Handler handler);
 
-    // Register, data file and device. The grid and its model refer to the register: being
-    // children, they would outlive these members, so the destructor deletes them first.
-    RecordStore MTTrinkets;
-    DataFile DataStream {MTTrinkets};
-    SerialLink Port;
-    Controller Device {Port};
-
-    // Values shared between the handlers (MaxRecordId lives in DataStream).
-    qint32& MaxRecordId() { return DataStream.MaxRecordId; }
+    // The register the editing handlers work on (the core's).
+    RecordStore& MTTrinkets {Core.store()};
+    // The record the editor has open, for its console-number check.
     qint32 EditedRecordId = 0;
-    qint32 MasterCode = 0;
-    bool CancelRequested = false;
 
     TFormStorage* FormStorage = nullptr;
     TSingleAppInstance* SingleAppInstance = nullptr;

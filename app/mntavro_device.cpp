@@ -1,48 +1,33 @@
 // Handlers of the device operations: enrolment and test of trinkets, zone parameters,
-// journal, version, counter reset and memory dump.
-#include "mntavro.h"
+// journal, version, counter reset and memory dump. Each reads its window's values, calls the
+// core and shows the outcome; what the core throws goes on to the uncaught-error display.
+#include "app/mntavro.h"
 
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "editing.h"
-#include "journal.h"
-#include "messagebox.h"
-#include "opstexts.h"
-#include "quitrequest.h"
-#include "service.h"
-#include "servicemenu.h"
-#include "trinket.h"
-#include "waitcursor.h"
-#include "zoneparams.h"
+#include "app/messagebox.h"
+#include "app/quitrequest.h"
+#include "app/waitcursor.h"
+#include "device/devicetexts.h"
+#include "device/ops/opstexts.h"
 
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSpinBox>
 
 #include <optional>
 
-// A trinket wait as the main window runs it: the wait window on top, the commands that must
-// not start off, and the window system served between two reads.
-class TFmTavro::WindowWaitHost final : public DeviceOps::WaitHost
+// A trinket wait as the main window shows it: the wait window on top and the window system
+// served between two reads. The commands that must not start follow the core's busy state.
+class TFmTavro::WindowWaitView final : public InstallerCore::WaitView
 {
 public:
-    explicit WindowWaitHost(TFmTavro& window)
+    explicit WindowWaitView(TFmTavro& window)
         : m_window(window)
     {
     }
 
-    void beginWait(const QString& label) override
+    void showWait(const QString& label) override
     {
         m_shown = m_window.isVisible();
-        m_window.CancelRequested = false;
-        m_window.EnableControls(false);
-        // "Опции" stays usable during a wait, but a detection now would take the controller's
-        // answer to the wait for its own and lose the enrolment.
-        m_window.SFOptions->BtDefModel->setEnabled(false);
-        m_window.ServiceMenu->setDeviceCommandsEnabled(false);
         m_window.SFSetupTrink->LbSetupTrink->setText(label);
         m_window.SFSetupTrink->Show();
     }
@@ -51,122 +36,70 @@ public:
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         // Nobody is left to press "Отмена" once the tool is closing: end the wait for them.
         const bool closing = QuitRequest::requested() || (m_shown && !m_window.isVisible());
-        if (closing && !m_window.CancelRequested)
+        if (closing && !m_window.Core.cancelRequested())
             m_window.BtTrinkCancelClick();
     }
-    bool cancelRequested() const override { return m_window.CancelRequested; }
-    void endWait() override
-    {
-        m_window.SFSetupTrink->Hide();
-        m_window.EnableControls(true);
-        m_window.SFOptions->BtDefModel->setEnabled(true);
-        m_window.ServiceMenu->setDeviceCommandsEnabled(true);
-    }
+    void hideWait() override { m_window.SFSetupTrink->Hide(); }
 
 private:
     TFmTavro& m_window;
     bool m_shown = false;
 };
 
-namespace {
-
-// Shows why the register refused an enrolled code; true when the codes were recorded.
-bool recorded(Editing::Enrolment result)
-{
-    switch (result) {
-    case Editing::Enrolment::Recorded:
-        return true;
-    case Editing::Enrolment::DuplicateCode:
-        ShowError(OpsTexts::duplicateCode());
-        break;
-    case Editing::Enrolment::NotButtonOne:
-        ShowError(OpsTexts::notButtonOne());
-        break;
-    case Editing::Enrolment::RecordGone:
-        break;
-    }
-    return false;
-}
-
-} // namespace
-
 int TFmTavro::SetupTrinket(int slot)
 {
-    WindowWaitHost host(*this);
-    return int(DeviceOps::SetupTrinket(Device, slot, host));
+    WindowWaitView view(*this);
+    return int(Core.setupTrinket(slot, view));
 }
 
 void TFmTavro::BtTrinkCancelClick()
 {
-    Device.cancelWait();
-    CancelRequested = true;
+    Core.cancelWait();
+}
+
+void TFmTavro::showEnrolment(const InstallerCore::Enrolment& outcome)
+{
+    switch (outcome.kind) {
+    case InstallerCore::Enrolment::Recorded:
+    case InstallerCore::Enrolment::Cancelled:
+    case InstallerCore::Enrolment::RecordGone: // the register changed under the wait: nothing to say
+        break;
+    case InstallerCore::Enrolment::DuplicateCode:
+        ShowError(OpsTexts::duplicateCode());
+        break;
+    case InstallerCore::Enrolment::NotButtonOne:
+        ShowError(OpsTexts::notButtonOne());
+        break;
+    case InstallerCore::Enrolment::Failed:
+        ShowError(outcome.message);
+        break;
+    }
 }
 
 void TFmTavro::NSetMasterClick()
 {
-    if (MasterCode != 0 && !AskConfirmation(OpsTexts::masterExistsQuestion()))
+    if (Core.masterCode() != 0 && !AskConfirmation(OpsTexts::masterExistsQuestion()))
         return;
-    // A failed drain is left to the uncaught-error display; the rest reports in an error box.
-    Device.drain();
-    try {
-        DefineModel();
-        const qint32 code = SetupTrinket(0);
-        if (code == 0 || !recorded(Editing::recordMaster(MTTrinkets, code)))
-            return;
-        // Follows the register at once, so a failed save cannot leave the two disagreeing.
-        MasterCode = code;
-        SaveData();
-        Device.SetCrc();
-    } catch (const DeviceError& e) {
-        ShowError(e.message());
-    }
+    WindowWaitView view(*this);
+    showEnrolment(Core.enrolMaster(view));
 }
 
 void TFmTavro::BtSetTrinkClick()
 {
-    if (MTTrinkets.eof())
+    const std::optional<InstallerCore::EnrolTarget> target = Core.enrolTarget();
+    if (!target)
         return;
-    // Kept here as well: the record editor, still reachable by the grid's double-click during
-    // the waits, rewrites EditedRecordId, and the trinkets must not move to its record.
-    const qint32 recordId = MTTrinkets.asInteger(Field::ID_RECORD);
-    EditedRecordId = recordId;
-    if (recordId == 0)
+    EditedRecordId = target->recordId;
+    if (target->hasTrinket && !AskConfirmation(OpsTexts::trinketExistsQuestion()))
         return;
-    if (MTTrinkets.asInteger(Field::ID_TRINK) != 0 && !AskConfirmation(OpsTexts::trinketExistsQuestion()))
-        return;
-    Device.drain();
-    try {
-        DefineModel();
-        Device.WriteTriple(0, MasterCode);
-        Device.WriteTriple(1, 0xFFFFFF);
-        Device.WriteTriple(2, 0xFFFFFF);
-        Device.WriteTriple(3, 0xFFFFFF);
-
-        const qint32 first = SetupTrinket(1);
-        if (first == 0)
-            return;
-        std::optional<qint32> second; // two-trinket mode only
-        if (SFOptions->RGNumTrink->ItemIndex() == 1) {
-            // The same trinket held again for the second slot just starts that wait anew.
-            do {
-                second = SetupTrinket(2);
-            } while (*second == first);
-            if (*second == 0)
-                return;
-        }
-        if (!recorded(Editing::recordTrinkets(MTTrinkets, recordId, first, second)))
-            return;
-        SaveData();
-        Device.SetCrc();
-    } catch (const DeviceError& e) {
-        ShowError(e.message());
-    }
+    WindowWaitView view(*this);
+    showEnrolment(Core.enrolTrinkets(target->recordId, view));
 }
 
 void TFmTavro::BtTestTrinketClick()
 {
-    WindowWaitHost host(*this);
-    const DeviceOps::TestOutcome outcome = DeviceOps::TestTrinket(Device, host);
+    WindowWaitView view(*this);
+    const DeviceOps::TestOutcome outcome = Core.testTrinket(view);
     switch (outcome.kind) {
     case DeviceOps::TestOutcome::Cancelled:
         break;
@@ -181,100 +114,76 @@ void TFmTavro::BtTestTrinketClick()
 
 void TFmTavro::NSetParamClick()
 {
-    const bool sevenZones = SFOptions->RGModel->ItemIndex() == int(Model::QM407M);
-    SFParams->prepareFor(sevenZones ? Model::QM407M : Model::QM407);
+    SFParams->prepareFor(SFOptions->model());
     SFParams->ShowModal();
 }
 
 void TFmTavro::BtWrParamsClick()
 {
-    std::optional<TWaitCursor> busy(std::in_place);
-    Device.drain();
-    const int zones = DeviceOps::zonesOf(DefineModel() == Model::QM407M);
-    const DeviceOps::ZoneParams params = SFParams->params();
-    if (const int zone = DeviceOps::invalidZone(params, zones)) {
-        busy.reset();
+    InstallerCore::ParamWrite written;
+    {
+        TWaitCursor busy;
+        written = Core.writeZoneParams(SFParams->params());
+    }
+    if (written.invalidZone != 0) {
         // The window stays open for the installer to pick a mode.
         SFParams->SetModalResult(TAuxWindow::mrNone);
-        ShowError(OpsTexts::invalidZoneMode(zone));
+        ShowError(OpsTexts::invalidZoneMode(written.invalidZone));
         return;
     }
-    DeviceOps::writeZoneParams(Device, params, zones);
-    busy.reset();
-    ServiceMenu->checkParamWrite(params, zones);
+    if (!written.differences.isEmpty())
+        ShowError(DeviceOps::readBackReport(written.differences, Core.memoryMap()));
 }
 
 void TFmTavro::NJournalClick()
 {
-    std::optional<TWaitCursor> busy(std::in_place);
-    Device.drain();
-    QStringList lines;
-    QList<DeviceOps::JournalEntry> entries;
-    bool reading = false;
-    try {
-        DefineModel();
-        SFJournal->MmJournal->clear();
-        reading = true;
-        DeviceOps::readJournal(Device, lines, &entries);
-    } catch (const DeviceError& e) {
-        // The entries read before the failure stay in the window until the next reading.
-        if (reading) {
-            SFJournal->MmJournal->setPlainText(lines.join(QLatin1Char('\n')));
-            ServiceMenu->journalRead(entries, lines);
-        }
-        busy.reset();
-        ShowError(e.message());
+    InstallerCore::JournalReading reading;
+    {
+        TWaitCursor busy;
+        reading = Core.readJournal();
+    }
+    // The entries read before a failure stay in the window until the next reading.
+    if (reading.started)
+        SFJournal->MmJournal->setPlainText(reading.lines.join(QLatin1Char('\n')));
+    if (!reading.failure.isEmpty()) {
+        ShowError(reading.failure);
         return;
     }
-    SFJournal->MmJournal->setPlainText(lines.join(QLatin1Char('\n')));
-    ServiceMenu->journalRead(entries, lines);
-    busy.reset();
     SFJournal->ShowModal();
 }
 
 void TFmTavro::NVersionClick()
 {
-    std::optional<TWaitCursor> busy(std::in_place);
-    Device.drain();
-    const Controller::VersionReply reply = Device.readVersion();
-    if (!reply.complete) {
-        busy.reset();
-        ShowError(DeviceTexts::versionReadError());
-        return;
+    InstallerCore::VersionReading reading;
+    {
+        TWaitCursor busy;
+        reading = Core.readVersion();
     }
-    DefineModel();
-    QString text = DeviceOps::versionText(reply.major, reply.minor);
-    if (DeviceOps::reportsRunTime(reply.major, reply.minor))
-        text += DeviceOps::runTimeText(Device.readCounter());
-    busy.reset();
-    ShowResult(text, OpsTexts::versionCaption());
+    if (!reading.complete)
+        ShowError(DeviceTexts::versionReadError());
+    else
+        ShowResult(reading.text, OpsTexts::versionCaption());
 }
 
 void TFmTavro::NClrCntClick()
 {
     TWaitCursor busy;
-    DefineModel();
-    DeviceOps::clearCounter(Device);
+    Core.clearCounter();
 }
 
 void TFmTavro::EEPROMClick()
 {
+    InstallerCore::MemoryDump dump;
     {
         TWaitCursor busy;
-        Device.drain();
-        QStringList lines;
-        QByteArray cells;
         SFROM->MmROM->clear();
-        try {
-            DeviceOps::dumpMemory(Device, lines, &cells);
-        } catch (const DeviceError&) {
-            // The complete lines stay until the next dump; the error goes on to its display.
-            SFROM->MmROM->setPlainText(lines.join(QLatin1Char('\n')));
-            ServiceMenu->memoryRead(QByteArray(), lines);
-            throw;
-        }
-        SFROM->MmROM->setPlainText(lines.join(QLatin1Char('\n')));
-        ServiceMenu->memoryRead(cells, lines);
+        dump = Core.dumpMemory();
+    }
+    // The complete lines stay until the next dump; a failure goes on to its display.
+    SFROM->MmROM->setPlainText(dump.lines.join(QLatin1Char('\n')));
+    if (!dump.failure.isEmpty()) {
+        ShowUncaughtError(dump.failure);
+        return;
     }
     SFROM->ShowModal();
 }

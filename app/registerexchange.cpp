@@ -1,19 +1,15 @@
-#include "registerexchange.h"
+#include "app/registerexchange.h"
 
-#include "datafile.h"
-#include "filedialog.h"
-#include "importpreview.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "recordstore.h"
-#include "registercsv.h"
-#include "waitcursor.h"
+#include "app/filedialog.h"
+#include "app/importpreview.h"
+#include "app/messagebox.h"
+#include "app/waitcursor.h"
+#include "core/installercore.h"
+#include "register/registercsv.h"
 
 #include <QAction>
 #include <QDir>
-#include <QEvent>
 #include <QMenu>
-#include <QPushButton>
 #include <QSaveFile>
 
 #include <memory>
@@ -27,27 +23,19 @@ QString csvFilter()
 
 } // namespace
 
-TRegisterExchange::TRegisterExchange(TFmTavro* window, RecordStore& store, DataFile& data)
-    : QObject(window)
-    , m_window(window)
-    , m_store(store)
-    , m_data(data)
+TRegisterExchange::TRegisterExchange(InstallerCore& core, QMenu* menu, QWidget* mainWindow)
+    : QObject(mainWindow)
+    , m_core(core)
+    , m_window(mainWindow)
 {
     setObjectName(QStringLiteral("RegisterExchange"));
-    NExportCsv = window->NService->addAction(QStringLiteral("Экспорт реестра в CSV..."));
+    NExportCsv = menu->addAction(QStringLiteral("Экспорт реестра в CSV..."));
     NExportCsv->setObjectName(QStringLiteral("NExportCsv"));
-    NImportCsv = window->NService->addAction(QStringLiteral("Импорт из CSV..."));
+    NImportCsv = menu->addAction(QStringLiteral("Импорт из CSV..."));
     NImportCsv->setObjectName(QStringLiteral("NImportCsv"));
     connect(NExportCsv, &QAction::triggered, this, Guarded(this, &TRegisterExchange::NExportCsvClick));
     connect(NImportCsv, &QAction::triggered, this, Guarded(this, &TRegisterExchange::NImportCsvClick));
-    window->BtAdd->installEventFilter(this);
-}
-
-bool TRegisterExchange::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_window->BtAdd && event->type() == QEvent::EnabledChange)
-        NImportCsv->setEnabled(m_window->BtAdd->isEnabled());
-    return QObject::eventFilter(watched, event);
+    connect(&core, &InstallerCore::busyChanged, NImportCsv, [this](bool busy) { NImportCsv->setEnabled(!busy); });
 }
 
 void TRegisterExchange::NExportCsvClick()
@@ -66,7 +54,7 @@ void TRegisterExchange::NExportCsvClick()
     bool written = false;
     {
         TWaitCursor wait;
-        written = RegisterCsv::write(m_store, file) && file.commit();
+        written = RegisterCsv::write(m_core.store(), file) && file.commit();
     }
     if (!written)
         ShowError(QStringLiteral("Ошибка записи файла %1: %2").arg(name, file.errorString()));
@@ -74,7 +62,7 @@ void TRegisterExchange::NExportCsvClick()
 
 void TRegisterExchange::NImportCsvClick()
 {
-    RecordStore& store = m_store;
+    RecordStore& store = m_core.store();
     if (!store.isActive())
         store.first(); // the store's own error names the closed register
     const QString path = FileDialog::openFileName(m_window, QStringLiteral("Импорт из CSV"), QString(), csvFilter());
@@ -93,25 +81,10 @@ void TRegisterExchange::NImportCsvClick()
     preview->setPlan(plan);
     if (preview->ShowModal() != TAuxWindow::mrOk || plan.accepted() == 0)
         return;
-    const std::vector<Record> before = store.rows();
-    RegisterCsv::apply(store, m_data.MaxRecordId, plan);
-    const Record last = store.at(store.count() - 1);
-    try {
-        m_window->SaveData();
-    } catch (const std::exception&) {
-        // The writer's own box, then the register goes back to what the file holds: rows shown
-        // but not saved would be lost at the end unnoticed, or saved by the next change.
-        ShowUncaughtException();
-        if (!m_data.reloadHeld()) {
-            RecordStore::Batch batch(store);
-            store.deactivate();
-            store.activate();
-            for (const Record& r : before)
-                store.append(r);
-        }
-        const qint32 lastId = last.asInteger(Field::ID_RECORD);
-        if (!store.locate(Field::ID_RECORD, lastId) || store.asText(Field::PULT_NUM) != last.asText(Field::PULT_NUM))
-            ShowError(QStringLiteral("Импорт не сохранён: реестр возвращён к файлу данных"));
-        store.first();
-    }
+    const InstallerCore::ImportResult result = m_core.importRecords(plan);
+    // The writer's own box; the register went back to what the file holds.
+    if (!result.saveFailure.isEmpty())
+        ShowUncaughtError(result.saveFailure);
+    if (result.lost)
+        ShowError(QStringLiteral("Импорт не сохранён: реестр возвращён к файлу данных"));
 }

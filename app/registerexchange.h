@@ -2,19 +2,19 @@
 
 #include <QObject>
 
-class DataFile;
+class InstallerCore;
 class QAction;
-class RecordStore;
-class TFmTavro;
+class QMenu;
+class QWidget;
 
 // The register to and from spreadsheet files: two items of the "Сервис" menu. Import changes
-// the register, so it is off whenever adding a record is (during a trinket wait).
+// the register, so it is off during a trinket wait.
 class TRegisterExchange final : public QObject
 {
     Q_OBJECT
 
 public:
-    TRegisterExchange(TFmTavro* window, RecordStore& store, DataFile& data);
+    TRegisterExchange(InstallerCore& core, QMenu* menu, QWidget* mainWindow);
 
     QAction* NExportCsv; // "Экспорт реестра в CSV..."
     QAction* NImportCsv; // "Импорт из CSV..."
@@ -22,11 +22,7 @@ public:
     void NExportCsvClick();
     void NImportCsvClick();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    TFmTavro* m_window;
-    RecordStore& m_store;
-    DataFile& m_data;
+    InstallerCore& m_core;
+    QWidget* m_window;
 };

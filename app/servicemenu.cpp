@@ -1,16 +1,13 @@
-#include "servicemenu.h"
+#include "app/servicemenu.h"
 
-#include "controller.h"
-#include "filedialog.h"
-#include "formstorage.h"
-#include "keptfiles.h"
-#include "memoryimage.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "serialtrace.h"
-#include "service.h"
-#include "text1251.h"
-#include "waitcursor.h"
+#include "app/auxwindows.h"
+#include "app/filedialog.h"
+#include "app/formstorage.h"
+#include "app/messagebox.h"
+#include "app/waitcursor.h"
+#include "core/installercore.h"
+#include "device/ops/keptfiles.h"
+#include "device/serialtrace.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,17 +78,15 @@ TSFCompare::TSFCompare(QWidget* mainWindow)
     layout->addWidget(MmCompare);
 }
 
-TServiceMenu::TServiceMenu(TFmTavro& window, SerialLink& port, Controller& device, const RecordStore& store,
-                           const DataFile& data)
-    : QObject(&window)
-    , m_window(window)
-    , m_port(port)
-    , m_device(device)
-    , m_store(store)
-    , m_data(data)
+TServiceMenu::TServiceMenu(InstallerCore& core, QMenu* menu, QPlainTextEdit* journalMemo, TSFROM* dumpWindow,
+                           QWidget* mainWindow)
+    : QObject(mainWindow)
+    , m_core(core)
+    , m_window(mainWindow)
+    , m_journalMemo(journalMemo)
+    , m_dumpWindow(dumpWindow)
 {
     setObjectName(QStringLiteral("ServiceMenu"));
-    QMenu* menu = window.NService;
     if (!menu->isEmpty())
         menu->addSeparator(); // after the register's own commands
     NSaveJournalText
@@ -104,7 +99,7 @@ TServiceMenu::TServiceMenu(TFmTavro& window, SerialLink& port, Controller& devic
     menu->addSeparator();
     NSerialTrace = item(menu, QStringLiteral("NSerialTrace"), QStringLiteral("Трассировка обмена с QM407"));
     NCheckParamWrite = item(menu, QStringLiteral("NCheckParamWrite"), QStringLiteral("Проверять запись параметров"));
-    SFCompare = new TSFCompare(&window);
+    SFCompare = new TSFCompare(mainWindow);
 
     for (QAction* option : {NSerialTrace, NCheckParamWrite})
         option->setCheckable(true);
@@ -126,9 +121,13 @@ TServiceMenu::TServiceMenu(TFmTavro& window, SerialLink& port, Controller& devic
         storeOption(SerialTraceValue, on);
         applyTrace();
     });
-    connect(NCheckParamWrite, &QAction::toggled, this, [this](bool on) { storeOption(CheckParamWriteValue, on); });
+    connect(NCheckParamWrite, &QAction::toggled, this, [this](bool on) {
+        storeOption(CheckParamWriteValue, on);
+        m_core.setCheckParamWrite(on);
+    });
+    m_core.setCheckParamWrite(NCheckParamWrite->isChecked());
 
-    for (QPlainTextEdit* memo : {window.SFJournal->MmJournal, window.SFROM->MmROM}) {
+    for (QPlainTextEdit* memo : {journalMemo, dumpWindow->MmROM}) {
         memo->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(memo, &QWidget::customContextMenuRequested, this, [this, memo](const QPoint& at) {
             std::unique_ptr<QMenu> menu(contextMenu(memo));
@@ -136,6 +135,7 @@ TServiceMenu::TServiceMenu(TFmTavro& window, SerialLink& port, Controller& devic
         });
     }
     applyTrace();
+    followCore();
 }
 
 // The link is gone by now (the window's members end before its children): nothing to unhook.
@@ -162,44 +162,31 @@ void TServiceMenu::applyTrace()
     const QString folder = NSerialTrace->isChecked() ? SerialTrace::defaultFolder() : QString();
     if (NSerialTrace->isChecked() || lcSerial().isDebugEnabled())
         next = std::make_unique<SerialTrace>(folder, report);
-    m_port.setTrace(next.get());
+    m_core.link().setTrace(next.get());
     m_trace = std::move(next);
 }
 
-void TServiceMenu::journalRead(const QList<DeviceOps::JournalEntry>& entries, const QStringList& lines)
+void TServiceMenu::followCore()
 {
-    m_entries = entries;
-    m_journalLines = lines;
-    for (QAction* command : {NSaveJournalText, NSaveJournalCsv, NPrintJournal})
-        command->setEnabled(!lines.isEmpty());
-}
-
-void TServiceMenu::memoryRead(const QByteArray& cells, const QStringList& lines)
-{
-    const bool complete = cells.size() == DeviceOps::ImageSize;
-    m_cells = complete ? cells : QByteArray();
-    m_dumpLines = complete ? lines : QStringList();
-    m_dumpTime = QDateTime::currentDateTime();
-    NSaveImage->setEnabled(complete);
-}
-
-void TServiceMenu::setDeviceCommandsEnabled(bool enable)
-{
-    m_deviceCommands = enable;
-    NCompareImage->setEnabled(enable);
+    // A reading that began shows, even cut short; only a complete dump can be kept as an image.
+    connect(&m_core, &InstallerCore::journalChanged, this, [this] {
+        for (QAction* command : {NSaveJournalText, NSaveJournalCsv, NPrintJournal})
+            command->setEnabled(!m_core.journal().lines.isEmpty());
+    });
+    connect(&m_core, &InstallerCore::memoryChanged, this,
+            [this] { NSaveImage->setEnabled(m_core.lastDump().cells.size() == DeviceOps::ImageSize); });
+    // Comparing reads the controller, which a trinket wait is talking to.
+    connect(&m_core, &InstallerCore::busyChanged, this, [this](bool busy) { NCompareImage->setEnabled(!busy); });
 }
 
 QString TServiceMenu::consoleNumber() const
 {
-    const RecordStore& store = m_store;
-    if (!store.isActive() || store.currentRow() < 0 || store.eof())
-        return QString();
-    return Text1251::toUnicode(store.asText(Field::PULT_NUM));
+    return m_core.currentConsoleNumber();
 }
 
 QString TServiceMenu::installationFolder() const
 {
-    return KeptFiles::installationFolder(QFileInfo(m_data.dataPath()).absolutePath(), consoleNumber());
+    return KeptFiles::installationFolder(QFileInfo(m_core.dataFile().dataPath()).absolutePath(), consoleNumber());
 }
 
 void TServiceMenu::saveJournal(const QString& suffix, const QString& filter, const QByteArray& bytes)
@@ -208,7 +195,7 @@ void TServiceMenu::saveJournal(const QString& suffix, const QString& filter, con
     const QString proposed
         = QDir(folder.path()).filePath(KeptFiles::journalBaseName(consoleNumber(), QDate::currentDate()) + suffix);
     const QString path
-        = FileDialog::saveFileName(dialogParent(&m_window), QStringLiteral("Сохранить журнал"), proposed, filter);
+        = FileDialog::saveFileName(dialogParent(m_window), QStringLiteral("Сохранить журнал"), proposed, filter);
     QString error;
     if (!path.isEmpty() && !KeptFiles::writeFile(path, bytes, &error))
         ShowError(error);
@@ -216,12 +203,12 @@ void TServiceMenu::saveJournal(const QString& suffix, const QString& filter, con
 
 void TServiceMenu::NSaveJournalTextClick()
 {
-    saveJournal(QStringLiteral(".txt"), QStringLiteral("Текст (*.txt)"), KeptFiles::textFile(m_journalLines));
+    saveJournal(QStringLiteral(".txt"), QStringLiteral("Текст (*.txt)"), KeptFiles::textFile(m_core.journal().lines));
 }
 
 void TServiceMenu::NSaveJournalCsvClick()
 {
-    saveJournal(QStringLiteral(".csv"), QStringLiteral("CSV (*.csv)"), KeptFiles::journalCsv(m_entries));
+    saveJournal(QStringLiteral(".csv"), QStringLiteral("CSV (*.csv)"), KeptFiles::journalCsv(m_core.journal().entries));
 }
 
 void TServiceMenu::NPrintJournalClick()
@@ -231,10 +218,10 @@ void TServiceMenu::NPrintJournalClick()
     document.setDefaultFont(TAuxWindow::courierFont());
     QStringList text {QStringLiteral("Журнал событий QM407") + (console.isEmpty() ? QString() : u' ' + console),
                       QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")), QString()};
-    document.setPlainText((text + m_journalLines).join(QLatin1Char('\n')));
+    document.setPlainText((text + m_core.journal().lines).join(QLatin1Char('\n')));
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(KeptFiles::journalBaseName(console, QDate::currentDate()));
-    QPrintPreviewDialog preview(&printer, dialogParent(&m_window));
+    QPrintPreviewDialog preview(&printer, dialogParent(m_window));
     preview.setObjectName(QStringLiteral("JournalPreview"));
     connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
             [&document](QPrinter* target) { document.print(target); });
@@ -243,11 +230,12 @@ void TServiceMenu::NPrintJournalClick()
 
 void TServiceMenu::NSaveImageClick()
 {
-    if (m_cells.size() != DeviceOps::ImageSize)
+    const InstallerCore::MemoryDump& dump = m_core.lastDump();
+    if (dump.cells.size() != DeviceOps::ImageSize)
         return;
     const DialogFolder folder(installationFolder());
-    const QString proposed = QDir(folder.path()).filePath(KeptFiles::imageStamp(m_dumpTime) + QStringLiteral(".bin"));
-    const QString path = FileDialog::saveFileName(dialogParent(&m_window), QStringLiteral("Сохранить образ EEPROM"),
+    const QString proposed = QDir(folder.path()).filePath(KeptFiles::imageStamp(dump.time) + QStringLiteral(".bin"));
+    const QString path = FileDialog::saveFileName(dialogParent(m_window), QStringLiteral("Сохранить образ EEPROM"),
                                                   proposed, ImageFilter);
     if (path.isEmpty())
         return;
@@ -258,19 +246,19 @@ void TServiceMenu::NSaveImageClick()
             QStringLiteral("Файл %1 уже существует. Заменить?").arg(QDir::toNativeSeparators(textPath))))
         return;
     QString error;
-    if (!KeptFiles::writeFile(path, m_cells, &error)
-        || !KeptFiles::writeFile(textPath, KeptFiles::textFile(m_dumpLines), &error))
+    if (!KeptFiles::writeFile(path, dump.cells, &error)
+        || !KeptFiles::writeFile(textPath, KeptFiles::textFile(dump.lines), &error))
         ShowError(error);
 }
 
 void TServiceMenu::NCompareImageClick()
 {
-    if (!m_deviceCommands)
+    if (m_core.busy())
         return;
     QString path;
     {
         const DialogFolder folder(installationFolder());
-        path = FileDialog::openFileName(dialogParent(&m_window), QStringLiteral("Сравнить с образцом"), folder.path(),
+        path = FileDialog::openFileName(dialogParent(m_window), QStringLiteral("Сравнить с образцом"), folder.path(),
                                         ImageFilter);
     }
     if (path.isEmpty())
@@ -282,43 +270,21 @@ void TServiceMenu::NCompareImageClick()
         return;
     }
     // From the dump window the dump shown is compared; from the menu the controller is read now.
-    const bool fromDump = m_window.SFROM->IsShowingModally() && m_cells.size() == DeviceOps::ImageSize;
-    QByteArray present = m_cells;
-    {
-        TWaitCursor busy;
-        m_device.drain();
-        // The map gives the cells their meaning.
-        m_window.DefineModel();
-        if (!fromDump) {
-            QStringList lines;
-            DeviceOps::dumpMemory(m_device, lines, &present);
-        }
-    }
-    const QList<DeviceOps::CellDifference> differences = DeviceOps::compareImages(sample, present);
-    SFCompare->MmCompare->setPlainText(
-        DeviceOps::comparisonText(differences, m_device.memoryMap(), QFileInfo(path).fileName()));
-    SFCompare->ShowModal();
-}
-
-void TServiceMenu::checkParamWrite(const DeviceOps::ZoneParams& params, int zones)
-{
-    if (!NCheckParamWrite->isChecked())
-        return;
-    const MemoryMap map = m_device.memoryMap();
     QList<DeviceOps::CellDifference> differences;
     {
         TWaitCursor busy;
-        differences = DeviceOps::readBack(m_device, DeviceOps::zoneParamCells(map, params, zones));
+        differences = m_core.compareWithImage(sample, m_dumpWindow->IsShowingModally());
     }
-    if (!differences.isEmpty())
-        ShowError(DeviceOps::readBackReport(differences, map));
+    SFCompare->MmCompare->setPlainText(
+        DeviceOps::comparisonText(differences, m_core.memoryMap(), QFileInfo(path).fileName()));
+    SFCompare->ShowModal();
 }
 
 QMenu* TServiceMenu::contextMenu(QPlainTextEdit* memo)
 {
     QMenu* menu = memo->createStandardContextMenu();
     menu->addSeparator();
-    if (memo == m_window.SFJournal->MmJournal)
+    if (memo == m_journalMemo)
         menu->addActions({NSaveJournalText, NSaveJournalCsv, NPrintJournal});
     else
         menu->addActions({NSaveImage, NCompareImage});

@@ -1,25 +1,17 @@
 #pragma once
 
-#include "auxwindow.h"
-#include "journal.h"
-#include "zoneparams.h"
+#include "app/auxwindow.h"
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QObject>
-#include <QStringList>
 
 #include <memory>
 
-class Controller;
-class DataFile;
+class InstallerCore;
 class QAction;
 class QMenu;
 class QPlainTextEdit;
-class RecordStore;
-class SerialLink;
 class SerialTrace;
-class TFmTavro;
+class TSFROM;
 
 // The differences between the controller's memory and an image.
 class TSFCompare final : public TAuxWindow
@@ -38,8 +30,9 @@ class TServiceMenu final : public QObject
     Q_OBJECT
 
 public:
-    TServiceMenu(TFmTavro& window, SerialLink& port, Controller& device, const RecordStore& store,
-                 const DataFile& data);
+    // Adds its items to menu; the journal's memo and the dump window get their context menus.
+    TServiceMenu(InstallerCore& core, QMenu* menu, QPlainTextEdit* journalMemo, TSFROM* dumpWindow,
+                 QWidget* mainWindow);
     ~TServiceMenu() override;
 
     QAction* NSaveJournalText;
@@ -53,14 +46,6 @@ public:
 
     static QString settingsGroup() { return QStringLiteral("Service"); }
 
-    // What the journal window shows now, entry by entry.
-    void journalRead(const QList<DeviceOps::JournalEntry>& entries, const QStringList& lines);
-    // A complete dump (256 cells and its lines), or none after a failed one.
-    void memoryRead(const QByteArray& cells, const QStringList& lines);
-    // Off while a trinket wait runs: the commands that talk to the controller.
-    void setDeviceCommandsEnabled(bool enable);
-    // Reads the written cells back when the option is on and reports any difference.
-    void checkParamWrite(const DeviceOps::ZoneParams& params, int zones);
     // The context menu of a memo with the commands that apply to it.
     QMenu* contextMenu(QPlainTextEdit* memo);
 
@@ -74,20 +59,13 @@ private:
     QString consoleNumber() const;
     QString installationFolder() const;
     void saveJournal(const QString& suffix, const QString& filter, const QByteArray& bytes);
-    void compareWith(const QByteArray& present);
+    void followCore();
     void applyTrace();
     void storeOption(const QString& name, bool on);
 
-    TFmTavro& m_window;
-    SerialLink& m_port;
-    Controller& m_device;
-    const RecordStore& m_store;
-    const DataFile& m_data;
-    QList<DeviceOps::JournalEntry> m_entries;
-    QStringList m_journalLines;
-    QByteArray m_cells;
-    QStringList m_dumpLines;
-    QDateTime m_dumpTime;
-    bool m_deviceCommands = true;
+    InstallerCore& m_core;
+    QWidget* m_window;
+    QPlainTextEdit* m_journalMemo;
+    TSFROM* m_dumpWindow;
     std::unique_ptr<SerialTrace> m_trace;
 };

@@ -193,12 +193,7 @@ private slots:
         QCOMPARE(exportItem->text(), QStringLiteral("Экспорт реестра в CSV..."));
         QCOMPARE(importItem->text(), QStringLiteral("Импорт из CSV..."));
         QVERIFY(w->NService->actions().contains(exportItem) && w->NService->actions().contains(importItem));
-        // A trinket wait switches off the import, which changes the register; the export stays.
-        w->EnableControls(false);
-        QVERIFY(!importItem->isEnabled());
-        QVERIFY(exportItem->isEnabled());
-        w->EnableControls(true);
-        QVERIFY(importItem->isEnabled());
+        QVERIFY(importItem->isEnabled() && exportItem->isEnabled()); // a wait switches the import off (tst_opswindow)
     }
 
     void exportThenImport()
