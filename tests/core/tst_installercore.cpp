@@ -14,6 +14,8 @@
 #include <memory>
 
 using Fixtures::hex;
+using Fixtures::readSlot;
+using Fixtures::writeCells;
 
 namespace {
 
@@ -35,22 +37,6 @@ Record record(qint32 id, const QByteArray& number, qint32 trinket = 0, qint32 se
 std::vector<Record> sampleRegister()
 {
     return {record(0, "MASTER", Master), record(1, "101", 0, 0x555553), record(2, "102", Taken)};
-}
-
-QByteArray writeCells(int cell, const QByteArray& values)
-{
-    QByteArray frames;
-    for (int i = 0; i < values.size(); ++i)
-        frames += QByteArray("\x53\x13", 2) + char(cell + i) + values.at(i);
-    return frames;
-}
-
-QByteArray readSlot(int cell)
-{
-    QByteArray frames;
-    for (int i = 2; i >= 0; --i)
-        frames += QByteArray("\x53\x14", 2) + char(cell + i);
-    return frames;
 }
 
 // Detection, slot 0 from the master code, slots 1..3 cleared (a QM407 1.0).
@@ -356,7 +342,18 @@ void TestInstallerCore::version()
     QVERIFY(!rig.core.readVersion().complete);
     QCOMPARE(rig.sim.received(), hex("5310"));
 
+    // 1.1 has no run-time line; a QM407M reads its counter at 89..91.
     rig.sim.clearFaults();
+    rig.sim.clearLog();
+    rig.sim.setVersion(1, 1);
+    QCOMPARE(rig.core.readVersion().text, QStringLiteral("QM407 версии 1.1"));
+    QCOMPARE(rig.sim.received(), hex("53105310"));
+    rig.sim.clearLog();
+    rig.sim.setVersion(2, 0);
+    rig.sim.setCounter(59);
+    QCOMPARE(rig.core.readVersion().text, QStringLiteral("QM407 версии 2.0\nУстройство проработало 0дн 0ч 59мин"));
+    QCOMPARE(rig.sim.received(), hex("53105310" "53145B53145A531459"));
+
     rig.sim.clearLog();
     rig.sim.setVersion(4, 0);
     QCOMPARE(thrown([&] { rig.core.readVersion(); }), DeviceTexts::unknownVersion());

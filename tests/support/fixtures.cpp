@@ -117,4 +117,20 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+QByteArray writeCells(int cell, const QByteArray& values)
+{
+    QByteArray frames;
+    for (int i = 0; i < values.size(); ++i)
+        frames += QByteArray("\x53\x13", 2) + char(cell + i) + values.at(i);
+    return frames;
+}
+
+QByteArray readSlot(int cell)
+{
+    QByteArray frames;
+    for (int i = 2; i >= 0; --i)
+        frames += QByteArray("\x53\x14", 2) + char(cell + i);
+    return frames;
+}
+
 } // namespace Fixtures

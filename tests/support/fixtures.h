@@ -20,6 +20,10 @@ QByteArray workedExampleBytes();
 void fillWorkedExample(RecordStore& store);
 // A record with each field independently null, empty, Cyrillic, plain or at its full width.
 Record randomRecord(QRandomGenerator& rng);
+// WriteByte frames for values in cells from `cell` on, and the ReadByte frames of ReadTriple
+// for the slot at `cell` (highest cell first).
+QByteArray writeCells(int cell, const QByteArray& values);
+QByteArray readSlot(int cell);
 // Register number k: its first record is numbered k, the rest (up to 120 records) follow from k.
 void fillNumberedRegister(RecordStore& store, quint32 k);
 } // namespace Fixtures
