@@ -1,39 +1,21 @@
-#include "filedialog.h"
+#include "app/filedialog.h"
+
+#include "app/uiseam.h"
 
 #include <QFileDialog>
 
-#include <deque>
-
 namespace {
 
-struct SeamState
+UiSeam<FileDialogSeam::Asked, QString>& seam()
 {
-    std::deque<QString> answers;
-    bool unattended = false;
-    int unexpected = 0;
-    QList<FileDialogSeam::Asked> asked;
-};
-
-SeamState& seam()
-{
-    static SeamState state;
+    static UiSeam<FileDialogSeam::Asked, QString> state;
     return state;
 }
 
+// Unattended, a request is cancelled.
 template <class Show> QString ask(const QString& caption, bool save, const QString& proposed, Show&& show)
 {
-    SeamState& s = seam();
-    FileDialogSeam::Asked asked {caption, save, proposed, QString()};
-    if (!s.answers.empty()) {
-        asked.answer = s.answers.front();
-        s.answers.pop_front();
-    } else if (s.unattended) {
-        ++s.unexpected;
-    } else {
-        asked.answer = show();
-    }
-    s.asked.append(asked);
-    return asked.answer;
+    return seam().ask({caption, save, proposed, QString()}, QString(), std::forward<Show>(show));
 }
 
 } // namespace
@@ -55,36 +37,33 @@ QString openFileName(QWidget* parent, const QString& caption, const QString& fol
 
 void FileDialogSeam::pushAnswer(const QString& path)
 {
-    seam().answers.push_back(path);
+    seam().pushAnswer(path);
 }
 
 void FileDialogSeam::setUnattended(bool on)
 {
-    seam().unattended = on;
+    seam().setUnattended(on);
 }
 
 int FileDialogSeam::unexpectedCount()
 {
-    return seam().unexpected;
+    return seam().unexpectedCount();
 }
 
 QList<FileDialogSeam::Asked> FileDialogSeam::asked()
 {
-    return seam().asked;
+    return seam().requests();
 }
 
 QStringList FileDialogSeam::proposed()
 {
     QStringList paths;
-    for (const Asked& asked : seam().asked)
+    for (const Asked& asked : seam().requests())
         paths << asked.proposed;
     return paths;
 }
 
 void FileDialogSeam::clear()
 {
-    SeamState& s = seam();
-    s.answers.clear();
-    s.unexpected = 0;
-    s.asked.clear();
+    seam().clear();
 }

@@ -1,6 +1,7 @@
-#include "messagebox.h"
+#include "app/messagebox.h"
 
-#include "messageerror.h"
+#include "app/uiseam.h"
+#include "error/messageerror.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -9,23 +10,13 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <deque>
 #include <exception>
 
 namespace {
 
-struct SeamState
+UiSeam<MessageBoxSeam::Shown, int>& seam()
 {
-    std::deque<int> answers;
-    std::function<int(const MessageBoxSeam::Shown&)> responder;
-    bool unattended = false;
-    int unexpected = 0;
-    QList<MessageBoxSeam::Shown> shown;
-};
-
-SeamState& seam()
-{
-    static SeamState state;
+    static UiSeam<MessageBoxSeam::Shown, int> state;
     return state;
 }
 
@@ -103,21 +94,8 @@ int showRealBox(const QString& text, const QString& caption, int flags)
 
 int ShowMessageBox(const QString& text, const QString& caption, int flags)
 {
-    SeamState& s = seam();
-    MessageBoxSeam::Shown shown {text, caption, flags, 0};
-    if (!s.answers.empty()) {
-        shown.answer = s.answers.front();
-        s.answers.pop_front();
-    } else if (s.responder) {
-        shown.answer = s.responder(shown);
-    } else if (s.unattended) {
-        shown.answer = firstButton(flags);
-        ++s.unexpected;
-    } else {
-        shown.answer = showRealBox(text, caption, flags);
-    }
-    s.shown.append(shown);
-    return shown.answer;
+    return seam().ask({text, caption, flags, 0}, firstButton(flags),
+                      [&] { return showRealBox(text, caption, flags); });
 }
 
 void ShowError(const QString& text)
@@ -187,47 +165,43 @@ void RunGuarded(const std::function<void()>& handler)
 
 void MessageBoxSeam::pushAnswer(int button)
 {
-    seam().answers.push_back(button);
+    seam().pushAnswer(button);
 }
 
 void MessageBoxSeam::setResponder(std::function<int(const Shown&)> responder)
 {
-    seam().responder = std::move(responder);
+    seam().setResponder(std::move(responder));
 }
 
 void MessageBoxSeam::setUnattended(bool on)
 {
-    seam().unattended = on;
+    seam().setUnattended(on);
 }
 
 int MessageBoxSeam::unexpectedCount()
 {
-    return seam().unexpected;
+    return seam().unexpectedCount();
 }
 
 QList<MessageBoxSeam::Shown> MessageBoxSeam::shown()
 {
-    return seam().shown;
+    return seam().requests();
 }
 
 QStringList MessageBoxSeam::texts()
 {
     QStringList list;
-    for (const Shown& s : seam().shown)
+    for (const Shown& s : seam().requests())
         list << s.text;
     return list;
 }
 
 MessageBoxSeam::Shown MessageBoxSeam::last()
 {
-    return seam().shown.isEmpty() ? Shown {QString(), QString(), 0, 0} : seam().shown.back();
+    return seam().requests().isEmpty() ? Shown {QString(), QString(), 0, 0} : seam().requests().back();
 }
 
 void MessageBoxSeam::clear()
 {
-    SeamState& s = seam();
-    s.answers.clear();
-    s.responder = nullptr;
-    s.unexpected = 0;
-    s.shown.clear();
+    seam().clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-// Position of a model in the options window's model choice.
+// The controller models the detection tells apart; the memory map follows the model and its
+// firmware version. The values are also the stored positions of the model choice.
 enum class Model
 {
     QM407 = 0,

@@ -29,7 +29,8 @@ public:
     QString journalPath() const { return m_dataPath + QStringLiteral(".journal"); }
     QString stateJournalPath() const;
 
-    // 0 loaded and held; 1 no file obtained; 2 an error while opening, reading or scanning.
+    // 0 loaded and held; 2 when the file could not be opened, read or scanned (a missing file
+    // included), which leaves the register closed for the recovery window. No other value.
     // A save that an earlier run left unfinished is finished first. The register's observers
     // hear the load, as the two repairs, as one reset.
     int LoadData();

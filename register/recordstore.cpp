@@ -100,12 +100,12 @@ void RecordStore::last()
         moveTo(count() - 1, false, true);
 }
 
-bool RecordStore::locate(Field f, qint32 value)
+template <class Matches> bool RecordStore::locateWhere(Field f, Matches matches)
 {
     requireActive();
     browseMode();
     for (int row = 0; row < count(); ++row) {
-        if (!isNullAt(row, f) && integerAt(row, f) == value) {
+        if (!isNullAt(row, f) && matches(row)) {
             moveTo(row, false, false);
             return true;
         }
@@ -113,17 +113,14 @@ bool RecordStore::locate(Field f, qint32 value)
     return false;
 }
 
+bool RecordStore::locate(Field f, qint32 value)
+{
+    return locateWhere(f, [&](int row) { return integerAt(row, f) == value; });
+}
+
 bool RecordStore::locate(Field f, const QByteArray& value)
 {
-    requireActive();
-    browseMode();
-    for (int row = 0; row < count(); ++row) {
-        if (!isNullAt(row, f) && textAt(row, f) == value) {
-            moveTo(row, false, false);
-            return true;
-        }
-    }
-    return false;
+    return locateWhere(f, [&](int row) { return textAt(row, f) == value; });
 }
 
 void RecordStore::setCurrentRow(int row)

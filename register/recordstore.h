@@ -98,6 +98,8 @@ private:
         Edit,
     };
     void requireActive() const;
+    // The one search behind both locates: the first row whose non-null field matches.
+    template <class Matches> bool locateWhere(Field f, Matches matches);
     void requireEditing() const;
     void browseMode();
     void moveTo(int row, bool bof, bool eof, bool notify = false);

@@ -16,6 +16,8 @@ using Clock = std::chrono::steady_clock;
 // 10 bits per byte at 9600 baud.
 constexpr auto ByteTime = std::chrono::nanoseconds(1'000'000'000LL * 10 / 9600);
 
+// The controller's side of the protocol, kept apart from the tool's Controller on purpose: a
+// shared table would let one mistake pass both sides unseen.
 constexpr quint8 Prefix = 'S';
 constexpr quint8 Ack = 'U';
 constexpr quint8 CmdVersion = 0x10;
