@@ -276,9 +276,8 @@ void TFmTavro::followCore()
 
 void TFmTavro::Open()
 {
-    const QString error = Core.openPort(SFPort->portName());
-    if (!error.isEmpty())
-        ShowError(error);
+    if (const Outcome opened = Core.openPort(SFPort->portName()); !opened)
+        ShowError(opened.error());
 }
 
 void TFmTavro::Close()

@@ -196,9 +196,10 @@ void TServiceMenu::saveJournal(const QString& suffix, const QString& filter, con
         = QDir(folder.path()).filePath(KeptFiles::journalBaseName(consoleNumber(), QDate::currentDate()) + suffix);
     const QString path
         = FileDialog::saveFileName(dialogParent(m_window), QStringLiteral("Сохранить журнал"), proposed, filter);
-    QString error;
-    if (!path.isEmpty() && !KeptFiles::writeFile(path, bytes, &error))
-        ShowError(error);
+    if (path.isEmpty())
+        return;
+    if (const Outcome written = KeptFiles::writeFile(path, bytes); !written)
+        ShowError(written.error());
 }
 
 void TServiceMenu::NSaveJournalTextClick()
@@ -245,10 +246,11 @@ void TServiceMenu::NSaveImageClick()
         && !AskConfirmation(
             QStringLiteral("Файл %1 уже существует. Заменить?").arg(QDir::toNativeSeparators(textPath))))
         return;
-    QString error;
-    if (!KeptFiles::writeFile(path, dump.cells, &error)
-        || !KeptFiles::writeFile(textPath, KeptFiles::textFile(dump.lines), &error))
-        ShowError(error);
+    Outcome written = KeptFiles::writeFile(path, dump.cells);
+    if (written)
+        written = KeptFiles::writeFile(textPath, KeptFiles::textFile(dump.lines));
+    if (!written)
+        ShowError(written.error());
 }
 
 void TServiceMenu::NCompareImageClick()
@@ -263,17 +265,16 @@ void TServiceMenu::NCompareImageClick()
     }
     if (path.isEmpty())
         return;
-    QByteArray sample;
-    QString error;
-    if (!KeptFiles::readImage(path, &sample, &error)) {
-        ShowError(error);
+    const Expected<QByteArray> sample = KeptFiles::readImage(path);
+    if (!sample) {
+        ShowError(sample.error());
         return;
     }
     // From the dump window the dump shown is compared; from the menu the controller is read now.
     QList<DeviceOps::CellDifference> differences;
     {
         TWaitCursor busy;
-        differences = m_core.compareWithImage(sample, m_dumpWindow->IsShowingModally());
+        differences = m_core.compareWithImage(*sample, m_dumpWindow->IsShowingModally());
     }
     SFCompare->MmCompare->setPlainText(
         DeviceOps::comparisonText(differences, m_core.memoryMap(), QFileInfo(path).fileName()));

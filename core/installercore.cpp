@@ -59,11 +59,13 @@ void InstallerCore::lookUpMaster()
     m_masterCode = m_store.isActive() ? m_data.lookUpMasterCode() : 0;
 }
 
-QString InstallerCore::openPort(const QString& name)
+Outcome InstallerCore::openPort(const QString& name)
 {
     QString error;
     // Blanks typed around the name are no part of it, as the settings store keeps it.
-    return m_link.Open(name.trimmed(), &error) ? QString() : error;
+    if (!m_link.Open(name.trimmed(), &error))
+        return Outcome::failure(error);
+    return {};
 }
 
 void InstallerCore::closePort()

@@ -6,6 +6,7 @@
 #include "device/ops/trinket.h"
 #include "device/ops/zoneparams.h"
 #include "device/seriallink.h"
+#include "error/outcome.h"
 #include "register/datafile.h"
 #include "register/editing.h"
 #include "register/recordstore.h"
@@ -70,8 +71,7 @@ public:
     void setCheckParamWrite(bool on) { m_checkParamWrite = on; }
 
     // --- The serial port. -------------------------------------------------------------------
-    // An empty text when the port opened, else the reason.
-    QString openPort(const QString& name);
+    Outcome openPort(const QString& name);
     void closePort();
     // Stale input read and dropped until the line falls silent.
     void drain();

@@ -101,30 +101,24 @@ QString dumpTextPath(const QString& imagePath)
     return text;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes, QString* error)
+Outcome writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return Outcome::failure(file.errorString());
+    return {};
 }
 
-bool readImage(const QString& path, QByteArray* image, QString* error)
+Expected<QByteArray> readImage(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Expected<QByteArray>::failure(file.errorString());
     const QByteArray bytes = file.read(DeviceOps::ImageSize + 1);
-    if (bytes.size() != DeviceOps::ImageSize) {
-        *error = QStringLiteral("Файл не является образом EEPROM (256 байт): ") + QDir::toNativeSeparators(path);
-        return false;
-    }
-    *image = bytes;
-    return true;
+    if (bytes.size() != DeviceOps::ImageSize)
+        return Expected<QByteArray>::failure(QStringLiteral("Файл не является образом EEPROM (256 байт): ")
+                                             + QDir::toNativeSeparators(path));
+    return bytes;
 }
 
 } // namespace KeptFiles

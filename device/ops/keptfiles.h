@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error/outcome.h"
+
 #include "journal.h"
 
 #include <QByteArray>
@@ -35,9 +37,9 @@ QString journalBaseName(const QString& consoleNumber, const QDate& day);
 // that names the image itself, the image's whole name with ".txt" after it. Never the image.
 QString dumpTextPath(const QString& imagePath);
 
-// Writes the file whole; false with the reason in *error.
-bool writeFile(const QString& path, const QByteArray& bytes, QString* error);
-// Reads a memory image: exactly 256 bytes. False with the reason in *error.
-bool readImage(const QString& path, QByteArray* image, QString* error);
+// Writes the file whole, or gives the reason it could not.
+Outcome writeFile(const QString& path, const QByteArray& bytes);
+// Reads a memory image: exactly 256 bytes.
+Expected<QByteArray> readImage(const QString& path);
 
 } // namespace KeptFiles

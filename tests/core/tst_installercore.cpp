@@ -95,7 +95,7 @@ struct CoreRig
         QFile file(dataPath());
         ready = file.open(QIODevice::WriteOnly) && file.write(AppTest::registerBytes(records)) >= 0;
         file.close();
-        ready = ready && sim.start() && core.loadData() == 0 && core.openPort(sim.slavePath()).isEmpty();
+        ready = ready && sim.start() && core.loadData() == 0 && core.openPort(sim.slavePath()).ok();
         core.lookUpMaster();
     }
     QString dataPath() const { return folder.filePath(QStringLiteral("Trinket.dat")); }

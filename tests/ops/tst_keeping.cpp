@@ -108,11 +108,9 @@ void TestKeeping::names()
     QVERIFY(Fixtures::writeFile(bin, "x") && QFile::link(bin, dir.filePath(QStringLiteral("m.txt"))));
     QCOMPARE(KeptFiles::dumpTextPath(bin), dir.filePath(QStringLiteral("m.txt.txt")));
 
-    QString error;
-    QByteArray image;
-    QVERIFY(KeptFiles::writeFile(dir.filePath(QStringLiteral("a.bin")), QByteArray(255, 'x'), &error));
-    QVERIFY(!KeptFiles::readImage(dir.filePath(QStringLiteral("a.bin")), &image, &error));
-    QVERIFY(error.startsWith(QStringLiteral("Файл не является образом EEPROM (256 байт)")));
+    QVERIFY(KeptFiles::writeFile(dir.filePath(QStringLiteral("a.bin")), QByteArray(255, 'x')));
+    const Expected<QByteArray> image = KeptFiles::readImage(dir.filePath(QStringLiteral("a.bin")));
+    QVERIFY(!image && image.error().startsWith(QStringLiteral("Файл не является образом EEPROM (256 байт)")));
 }
 
 void TestKeeping::cellMeanings_data()
@@ -289,10 +287,8 @@ void TestKeeping::oldTraceFilesGo()
     QTemporaryDir folder;
     const QStringList names {QStringLiteral("serial-2026-11-08.log"), QStringLiteral("serial-2026-11-09.log"),
                              QStringLiteral("serial-2026-12-09.log"), QStringLiteral("notes.log")};
-    for (const QString& name : names) {
-        QString error;
-        QVERIFY(KeptFiles::writeFile(folder.filePath(name), "x", &error));
-    }
+    for (const QString& name : names)
+        QVERIFY(KeptFiles::writeFile(folder.filePath(name), "x"));
     SerialTrace::removeOld(folder.path(), QDate(2026, 12, 9));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name),
              (QStringList {QStringLiteral("notes.log"), QStringLiteral("serial-2026-11-09.log"),
