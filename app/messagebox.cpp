@@ -94,8 +94,7 @@ int showRealBox(const QString& text, const QString& caption, int flags)
 
 int ShowMessageBox(const QString& text, const QString& caption, int flags)
 {
-    return seam().ask({text, caption, flags, 0}, firstButton(flags),
-                      [&] { return showRealBox(text, caption, flags); });
+    return seam().ask({text, caption, flags, 0}, firstButton(flags), [&] { return showRealBox(text, caption, flags); });
 }
 
 void ShowError(const QString& text)

@@ -1,10 +1,10 @@
 #include "mntavro.h"
 
-#include "register/editing.h"
 #include "formstorage.h"
 #include "gridtrinket.h"
 #include "messagebox.h"
 #include "quitrequest.h"
+#include "register/editing.h"
 #include "registerexchange.h"
 #include "registermodel.h"
 #include "registersearch.h"

@@ -6,6 +6,7 @@ file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
      LIST_DIRECTORIES false RELATIVE ${PROJECT_SOURCE_DIR}
      ${PROJECT_SOURCE_DIR}/app/*.cpp ${PROJECT_SOURCE_DIR}/app/*.h
      ${PROJECT_SOURCE_DIR}/bench/*.cpp ${PROJECT_SOURCE_DIR}/bench/*.h
+     ${PROJECT_SOURCE_DIR}/core/*.cpp ${PROJECT_SOURCE_DIR}/core/*.h
      ${PROJECT_SOURCE_DIR}/device/*.cpp ${PROJECT_SOURCE_DIR}/device/*.h
      ${PROJECT_SOURCE_DIR}/error/*.h
      ${PROJECT_SOURCE_DIR}/fuzz/*.cpp
@@ -16,7 +17,7 @@ file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
 set(QM407_FORMAT_PENDING
     app/instancemarker.h app/instancemarker_posix.cpp
     app/singleappinstance.cpp bench/register/bench_register.cpp device/devicetexts.h
-    device/memorymap.h register/record.cpp register/record.h register/recordstore.h
+    register/record.cpp register/record.h
     register/text1251.cpp register/text1251.h tests/app/tst_auxwindows.cpp tests/app/tst_mainwindow.cpp
     tests/app/tst_messagebox.cpp tests/register/tst_record.cpp
     tests/register/tst_recordstore.cpp tests/register/tst_tornwrite.cpp tests/shell/guardprobe.cpp

@@ -1,9 +1,9 @@
 #include "core/installercore.h"
 
 #include "device/deviceerror.h"
-#include "error/messageerror.h"
 #include "device/ops/opstexts.h"
 #include "device/ops/service.h"
+#include "error/messageerror.h"
 #include "register/registercsv.h"
 #include "register/text1251.h"
 
@@ -198,8 +198,7 @@ InstallerCore::ParamWrite InstallerCore::writeZoneParams(const DeviceOps::ZonePa
         return outcome;
     DeviceOps::writeZoneParams(m_controller, params, zones);
     if (m_checkParamWrite)
-        outcome.differences
-            = DeviceOps::readBack(m_controller, DeviceOps::zoneParamCells(memoryMap(), params, zones));
+        outcome.differences = DeviceOps::readBack(m_controller, DeviceOps::zoneParamCells(memoryMap(), params, zones));
     return outcome;
 }
 
@@ -312,8 +311,8 @@ InstallerCore::ImportResult InstallerCore::importRecords(const RegisterCsv::Impo
             m_store.append(r);
     }
     const qint32 lastId = last.asInteger(Field::ID_RECORD);
-    result.lost = !m_store.locate(Field::ID_RECORD, lastId)
-                  || m_store.asText(Field::PULT_NUM) != last.asText(Field::PULT_NUM);
+    result.lost
+        = !m_store.locate(Field::ID_RECORD, lastId) || m_store.asText(Field::PULT_NUM) != last.asText(Field::PULT_NUM);
     m_store.first();
     return result;
 }

@@ -20,7 +20,7 @@ struct MemoryMap
     int JournalLength;
 
     static MemoryMap qm407v11();
-    static MemoryMap qm407();   // every QM407 version but 1.1
+    static MemoryMap qm407(); // every QM407 version but 1.1
     static MemoryMap qm407m();
     static MemoryMap initial() { return qm407(); }
 

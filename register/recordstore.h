@@ -21,8 +21,8 @@ public:
     explicit RecordStore(QObject* parent = nullptr);
 
     bool isActive() const { return m_active; }
-    void activate();     // an empty register
-    void deactivate();   // discards every record
+    void activate(); // an empty register
+    void deactivate(); // discards every record
 
     int count() const { return int(m_rows.size()); }
     Record at(int row) const;
@@ -33,7 +33,7 @@ public:
     qint32 integerAt(int row, Field f) const { return m_rows[size_t(row)].ints[int(f)]; }
     QByteArrayView textAt(int row, Field f) const;
 
-    int currentRow() const { return m_current; }   // -1 when empty
+    int currentRow() const { return m_current; } // -1 when empty
     bool bof() const { return m_bof; }
     bool eof() const { return m_eof; }
 
@@ -45,11 +45,11 @@ public:
     // The grid selected this row: it becomes current, both flags cleared.
     void setCurrentRow(int row);
 
-    void insert();   // pending new record, all fields null, placed before the current record
-    void edit();     // pending change of the current record
+    void insert(); // pending new record, all fields null, placed before the current record
+    void edit(); // pending change of the current record
     void post();
     void cancel();
-    void remove();   // deletes the current record
+    void remove(); // deletes the current record
     bool isEditing() const { return m_state != State::Browse; }
 
     // Field access on the pending record while editing, else on the current one.

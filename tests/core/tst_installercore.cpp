@@ -161,8 +161,8 @@ void TestInstallerCore::userEnrolment_data()
     QTest::newRow("two, second taken") << true << QList<quint32> {First, Taken}
                                        << int(InstallerCore::Enrolment::DuplicateCode) << 2
                                        << userEnrolmentStart() + slot1 + slot2;
-    QTest::newRow("button 2") << false << QList<quint32> {First + 2} << int(InstallerCore::Enrolment::NotButtonOne)
-                              << 1 << userEnrolmentStart() + slot1;
+    QTest::newRow("button 2") << false << QList<quint32> {First + 2} << int(InstallerCore::Enrolment::NotButtonOne) << 1
+                              << userEnrolmentStart() + slot1;
     QTest::newRow("cancelled") << false << QList<quint32> {} << int(InstallerCore::Enrolment::Cancelled) << 1
                                << userEnrolmentStart() + hex("53170000");
 }
@@ -352,7 +352,9 @@ void TestInstallerCore::version()
     rig.sim.setVersion(2, 0);
     rig.sim.setCounter(59);
     QCOMPARE(rig.core.readVersion().text, QStringLiteral("QM407 версии 2.0\nУстройство проработало 0дн 0ч 59мин"));
-    QCOMPARE(rig.sim.received(), hex("53105310" "53145B53145A531459"));
+    QCOMPARE(rig.sim.received(),
+             hex("53105310"
+                 "53145B53145A531459"));
 
     rig.sim.clearLog();
     rig.sim.setVersion(4, 0);

@@ -520,15 +520,14 @@ void TestOpsWindow::failureDisplay_data()
                                            << DeviceTexts::eepromWriteError() << false << -1;
     QTest::newRow("test") << "BtTestTrinket" << closed << 0 << 0 << 1 << port << true << -1;
     QTest::newRow("parameters, drain") << "BtSetParm" << closed << 0 << 0 << 1 << port << true << -1;
-    QTest::newRow("parameters, detection") << "BtSetParm" << 0x10 << none << 0 << 1 << DeviceTexts::versionReadError()
-                                           << true << -1;
+    QTest::newRow("parameters, detection")
+        << "BtSetParm" << 0x10 << none << 0 << 1 << DeviceTexts::versionReadError() << true << -1;
     QTest::newRow("journal, drain") << "NJournal" << closed << 0 << 0 << 1 << port << true << -1;
     QTest::newRow("journal, entry") << "NJournal" << 0x11 << none << 10 << 2 << DeviceTexts::noAnswer() << false << 10;
     QTest::newRow("version, drain") << "NVersion" << closed << 0 << 0 << 1 << port << true << -1;
     QTest::newRow("version, short reply") << "NVersion" << 0x10 << int(Qm407Simulator::Fault::ShortReply) << 0 << 1
                                           << DeviceTexts::versionReadError() << false << -1;
-    QTest::newRow("version, unknown") << "NVersion" << 0 << 0 << 0 << 4 << DeviceTexts::unknownVersion() << true
-                                      << -1;
+    QTest::newRow("version, unknown") << "NVersion" << 0 << 0 << 0 << 4 << DeviceTexts::unknownVersion() << true << -1;
     QTest::newRow("counter") << "NClrCnt" << 0x10 << none << 0 << 1 << DeviceTexts::versionReadError() << true << -1;
     QTest::newRow("dump, drain") << "EEPROM" << closed << 0 << 0 << 1 << port << true << -1;
     QTest::newRow("dump, cell") << "EEPROM" << 0x14 << none << 100 << 1 << DeviceTexts::noAnswer() << true << 12;
