@@ -409,21 +409,19 @@ void TFmTavro::BtOkClick()
 
 void TFmTavro::BtDelClick()
 {
-    if (!Editing::canDeleteOrErase(MTTrinkets))
-        return;
-    if (!AskConfirmation(Editing::deleteQuestion(MTTrinkets)))
-        return;
-    Editing::deleteCurrent(MTTrinkets);
-    SaveData();
+    changeConfirmed(Editing::deleteQuestion, Editing::deleteCurrent);
 }
 
 void TFmTavro::BtEraseClick()
 {
-    if (!Editing::canDeleteOrErase(MTTrinkets))
+    changeConfirmed(Editing::eraseQuestion, Editing::eraseTrinket);
+}
+
+void TFmTavro::changeConfirmed(QString (*question)(const RecordStore&), void (*change)(RecordStore&))
+{
+    if (!Editing::canDeleteOrErase(MTTrinkets) || !AskConfirmation(question(MTTrinkets)))
         return;
-    if (!AskConfirmation(Editing::eraseQuestion(MTTrinkets)))
-        return;
-    Editing::eraseTrinket(MTTrinkets);
+    change(MTTrinkets);
     SaveData();
 }
 

@@ -125,6 +125,8 @@ private:
     void buildActions();
     void bindWindows();
     void followCore();
+    // Delete and erase: the current record, once the installer has said yes.
+    void changeConfirmed(QString (*question)(const RecordStore&), void (*change)(RecordStore&));
     // Shows why an enrolment recorded nothing.
     void showEnrolment(const InstallerCore::Enrolment& outcome);
     template <class Handler> void route(QAction* action, Handler handler);

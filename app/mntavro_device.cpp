@@ -120,11 +120,7 @@ void TFmTavro::NSetParamClick()
 
 void TFmTavro::BtWrParamsClick()
 {
-    InstallerCore::ParamWrite written;
-    {
-        TWaitCursor busy;
-        written = Core.writeZoneParams(SFParams->params());
-    }
+    const InstallerCore::ParamWrite written = WithWaitCursor([&] { return Core.writeZoneParams(SFParams->params()); });
     if (written.invalidZone != 0) {
         // The window stays open for the installer to pick a mode.
         SFParams->SetModalResult(TAuxWindow::mrNone);
@@ -137,11 +133,7 @@ void TFmTavro::BtWrParamsClick()
 
 void TFmTavro::NJournalClick()
 {
-    InstallerCore::JournalReading reading;
-    {
-        TWaitCursor busy;
-        reading = Core.readJournal();
-    }
+    const InstallerCore::JournalReading reading = WithWaitCursor([&] { return Core.readJournal(); });
     // The entries read before a failure stay in the window until the next reading.
     if (reading.started)
         SFJournal->MmJournal->setPlainText(reading.lines.join(QLatin1Char('\n')));
@@ -154,11 +146,7 @@ void TFmTavro::NJournalClick()
 
 void TFmTavro::NVersionClick()
 {
-    InstallerCore::VersionReading reading;
-    {
-        TWaitCursor busy;
-        reading = Core.readVersion();
-    }
+    const InstallerCore::VersionReading reading = WithWaitCursor([&] { return Core.readVersion(); });
     if (!reading.complete)
         ShowError(DeviceTexts::versionReadError());
     else
@@ -173,12 +161,7 @@ void TFmTavro::NClrCntClick()
 
 void TFmTavro::EEPROMClick()
 {
-    InstallerCore::MemoryDump dump;
-    {
-        TWaitCursor busy;
-        SFROM->MmROM->clear();
-        dump = Core.dumpMemory();
-    }
+    const InstallerCore::MemoryDump dump = WithWaitCursor([&] { return Core.dumpMemory(); });
     // The complete lines stay until the next dump; a failure goes on to its display.
     SFROM->MmROM->setPlainText(dump.lines.join(QLatin1Char('\n')));
     if (!dump.failure.isEmpty()) {

@@ -271,11 +271,8 @@ void TServiceMenu::NCompareImageClick()
         return;
     }
     // From the dump window the dump shown is compared; from the menu the controller is read now.
-    QList<DeviceOps::CellDifference> differences;
-    {
-        TWaitCursor busy;
-        differences = m_core.compareWithImage(*sample, m_dumpWindow->IsShowingModally());
-    }
+    const QList<DeviceOps::CellDifference> differences
+        = WithWaitCursor([&] { return m_core.compareWithImage(*sample, m_dumpWindow->IsShowingModally()); });
     SFCompare->MmCompare->setPlainText(
         DeviceOps::comparisonText(differences, m_core.memoryMap(), QFileInfo(path).fileName()));
     SFCompare->ShowModal();

@@ -9,3 +9,10 @@ public:
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
+
+// Runs a blocking command under the wait cursor and gives back its result.
+template <class Command> auto WithWaitCursor(Command&& command)
+{
+    TWaitCursor busy;
+    return command();
+}

@@ -97,6 +97,12 @@ void InstallerCore::cancelWait()
     m_cancelRequested = true;
 }
 
+// The register's answers keep their values among the outcomes.
+static_assert(int(InstallerCore::Enrolment::Recorded) == int(Editing::Enrolment::Recorded)
+              && int(InstallerCore::Enrolment::DuplicateCode) == int(Editing::Enrolment::DuplicateCode)
+              && int(InstallerCore::Enrolment::NotButtonOne) == int(Editing::Enrolment::NotButtonOne)
+              && int(InstallerCore::Enrolment::RecordGone) == int(Editing::Enrolment::RecordGone));
+
 InstallerCore::Enrolment InstallerCore::enrol(const std::function<std::optional<Editing::Enrolment>()>& steps)
 {
     // A failed drain is not the command's own failure: it goes on to the caller.
@@ -107,20 +113,7 @@ InstallerCore::Enrolment InstallerCore::enrol(const std::function<std::optional<
         const std::optional<Editing::Enrolment> result = steps();
         if (!result)
             return outcome; // cancelled
-        switch (*result) {
-        case Editing::Enrolment::Recorded:
-            outcome.kind = Enrolment::Recorded;
-            break;
-        case Editing::Enrolment::DuplicateCode:
-            outcome.kind = Enrolment::DuplicateCode;
-            break;
-        case Editing::Enrolment::NotButtonOne:
-            outcome.kind = Enrolment::NotButtonOne;
-            break;
-        case Editing::Enrolment::RecordGone:
-            outcome.kind = Enrolment::RecordGone;
-            break;
-        }
+        outcome.kind = Enrolment::Kind(*result);
         if (outcome.kind == Enrolment::Recorded) {
             // A failed save is the writer's to report: it is no DeviceError and passes.
             saveData();

@@ -81,13 +81,13 @@ public:
     // --- Trinkets. --------------------------------------------------------------------------
     struct Enrolment
     {
-        enum Kind
+        enum Kind // the register's four answers first, as Editing::Enrolment numbers them
         {
             Recorded,
-            Cancelled,
             DuplicateCode, // "Брелок с таким кодом уже есть в БД"; the record holding it is current
             NotButtonOne, // "Нажата не кнопка '1' брелка"
             RecordGone, // only if the enrolled record went during the wait: nothing recorded
+            Cancelled,
             Failed, // the controller's exchange failed after the drain: message
         } kind
             = Cancelled;

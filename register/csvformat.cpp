@@ -149,6 +149,14 @@ void Utf8Check::bad()
     m_upper = 0xBF;
 }
 
+void Utf8Check::narrowFirst(unsigned char lead, Bound lowest, Bound highest)
+{
+    if (lead == lowest.lead)
+        m_lower = lowest.bound;
+    else if (lead == highest.lead)
+        m_upper = highest.bound;
+}
+
 void Utf8Check::feed(const char* data, qsizetype size)
 {
     for (qsizetype i = 0; i < size; ++i) {
@@ -174,16 +182,10 @@ void Utf8Check::feed(const char* data, qsizetype size)
             m_pending = 1;
         } else if (b >= 0xE0 && b <= 0xEF) {
             m_pending = 2;
-            if (b == 0xE0)
-                m_lower = 0xA0;
-            else if (b == 0xED)
-                m_upper = 0x9F;
+            narrowFirst(b, {0xE0, 0xA0}, {0xED, 0x9F});
         } else if (b >= 0xF0 && b <= 0xF4) {
             m_pending = 3;
-            if (b == 0xF0)
-                m_lower = 0x90;
-            else if (b == 0xF4)
-                m_upper = 0x8F;
+            narrowFirst(b, {0xF0, 0x90}, {0xF4, 0x8F});
         } else {
             bad();
         }

@@ -66,6 +66,14 @@ public:
 
 private:
     void bad();
+    // After the lead byte `lead`: the lead that starts with a narrower lowest continuation byte,
+    // and the one that ends with a narrower highest, each with its bound.
+    struct Bound
+    {
+        unsigned char lead;
+        unsigned char bound;
+    };
+    void narrowFirst(unsigned char lead, Bound lowest, Bound highest);
 
     int m_pending = 0;
     unsigned char m_lower = 0x80;

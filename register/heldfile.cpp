@@ -255,7 +255,11 @@ bool HeldFile::isRegularName(const QString& path)
 
 bool HeldFile::makeFolders(const QString& path)
 {
-    return heldfile::makeFolders(path);
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo(absolute).isDir())
+        return true;
+    const QString parent = QFileInfo(absolute).absolutePath();
+    return parent != absolute && makeFolders(parent) && heldfile::makeFolder(absolute);
 }
 
 bool HeldFile::copyOver(const QString& source, const QString& target)

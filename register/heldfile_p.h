@@ -79,8 +79,8 @@ void closeHandle(Handle h);
 bool removeName(const QString& path);
 bool renameOver(const QString& from, const QString& to);
 void flushFolderOf(const QString& path);
-// Creates the folder and any missing parents, private to the user, each flushed into its parent.
-bool makeFolders(const QString& path);
+// Creates one folder whose parent exists, private to the user, flushed into its parent.
+bool makeFolder(const QString& absolutePath);
 Kind kindOf(const QString& path);
 
 } // namespace heldfile

@@ -242,14 +242,8 @@ void flushFolderOf(const QString& path)
     ::close(fd);
 }
 
-bool makeFolders(const QString& path)
+bool makeFolder(const QString& absolute)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (QFileInfo(absolute).isDir())
-        return true;
-    const QString parent = QFileInfo(absolute).absolutePath();
-    if (parent == absolute || !makeFolders(parent))
-        return false;
     if (::mkdir(QFile::encodeName(absolute).constData(), 0700) != 0 && errno != EEXIST)
         return false;
     flushFolderOf(absolute);

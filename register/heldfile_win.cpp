@@ -176,14 +176,8 @@ void flushFolderOf(const QString&)
     // MOVEFILE_WRITE_THROUGH and the file's own flush cover the folder entry.
 }
 
-bool makeFolders(const QString& path)
+bool makeFolder(const QString& absolute)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (QFileInfo(absolute).isDir())
-        return true;
-    const QString parent = QFileInfo(absolute).absolutePath();
-    if (parent == absolute || !makeFolders(parent))
-        return false;
     const QString folder = QDir::toNativeSeparators(absolute);
     return CreateDirectoryW(wide(folder), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }

@@ -70,12 +70,7 @@ void RecordStore::deactivate()
 
 void RecordStore::first()
 {
-    requireActive();
-    browseMode();
-    if (m_rows.empty())
-        moveTo(-1, true, true);
-    else
-        moveTo(0, true, false);
+    moveToEnd(true);
 }
 
 void RecordStore::next()
@@ -92,10 +87,17 @@ void RecordStore::next()
 
 void RecordStore::last()
 {
+    moveToEnd(false);
+}
+
+void RecordStore::moveToEnd(bool first)
+{
     requireActive();
     browseMode();
     if (m_rows.empty())
         moveTo(-1, true, true);
+    else if (first)
+        moveTo(0, true, false);
     else
         moveTo(count() - 1, false, true);
 }

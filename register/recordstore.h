@@ -98,6 +98,8 @@ private:
         Edit,
     };
     void requireActive() const;
+    // first() and last(): both ends of an empty register are the end-of-data mark.
+    void moveToEnd(bool first);
     // The one search behind both locates: the first row whose non-null field matches.
     template <class Matches> bool locateWhere(Field f, Matches matches);
     void requireEditing() const;
