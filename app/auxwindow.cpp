@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -280,4 +281,15 @@ void TLeftCheckBox::paintEvent(QPaintEvent*)
 bool TLeftCheckBox::hitButton(const QPoint& pos) const
 {
     return rect().contains(pos);
+}
+
+QPlainTextEdit* TAuxWindow::fillingMemo(const QString& name, const QString& text)
+{
+    auto* memo = new QPlainTextEdit(text, this);
+    memo->setObjectName(name);
+    memo->setAccessibleName(windowTitle());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(memo);
+    return memo;
 }

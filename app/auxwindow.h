@@ -10,6 +10,7 @@
 #include <map>
 
 class QAbstractButton;
+class QPlainTextEdit;
 class QButtonGroup;
 class QPushButton;
 
@@ -68,6 +69,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // A memo filling the whole window, named after it for screen readers.
+    QPlainTextEdit* fillingMemo(const QString& name, const QString& text = QString());
 
 private:
     void onButtonClicked(QAbstractButton* button);

@@ -59,17 +59,6 @@ void makeCancelKind(TAuxWindow* window, QPushButton* b)
     window->bindButton(b, TAuxWindow::mrCancel);
 }
 
-QPlainTextEdit* fillingMemo(TAuxWindow* window, const QString& name, const QString& text)
-{
-    auto* memo = new QPlainTextEdit(text, window);
-    memo->setObjectName(name);
-    memo->setAccessibleName(window->windowTitle());
-    auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(memo);
-    return memo;
-}
-
 void chainTabOrder(const QList<QWidget*>& widgets)
 {
     for (int i = 1; i < widgets.size(); ++i)
@@ -119,7 +108,7 @@ TSFJournal::TSFJournal(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFJournal"), QStringLiteral("Журнал событий"), QSize(385, 238),
                  Frame::Resizable)
 {
-    MmJournal = fillingMemo(this, QStringLiteral("MmJournal"), QStringLiteral("MmJournal"));
+    MmJournal = fillingMemo(QStringLiteral("MmJournal"), QStringLiteral("MmJournal"));
     MmJournal->setReadOnly(true);
     MmJournal->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     MmJournal->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -131,7 +120,7 @@ TSFROM::TSFROM(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFROM"), QStringLiteral("Содержимое EEPROM"), QSize(313, 230),
                  Frame::Resizable)
 {
-    MmROM = fillingMemo(this, QStringLiteral("MmROM"), QStringLiteral("MmROM"));
+    MmROM = fillingMemo(QStringLiteral("MmROM"), QStringLiteral("MmROM"));
     MmROM->setFont(courierFont());
     MmROM->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     MmROM->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -360,7 +349,7 @@ TSFTrinketDefine::TSFTrinketDefine(QWidget* mainWindow)
                  QSize(293, 214), Frame::Fixed)
 {
     setFont(courierFont());
-    MmTrinkDefine = fillingMemo(this, QStringLiteral("MmTrinkDefine"), jumperLines().join(QLatin1Char('\n')));
+    MmTrinkDefine = fillingMemo(QStringLiteral("MmTrinkDefine"), jumperLines().join(QLatin1Char('\n')));
     MmTrinkDefine->setFont(microsoftSansFont());
     MmTrinkDefine->setReadOnly(true);
     MmTrinkDefine->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -1,21 +1,13 @@
 #include "app/filedialog.h"
 
-#include "app/uiseam.h"
-
 #include <QFileDialog>
 
 namespace {
 
-UiSeam<FileDialogSeam::Asked, QString>& seam()
-{
-    static UiSeam<FileDialogSeam::Asked, QString> state;
-    return state;
-}
-
 // Unattended, a request is cancelled.
 template <class Show> QString ask(const QString& caption, bool save, const QString& proposed, Show&& show)
 {
-    return seam().ask({caption, save, proposed, QString()}, QString(), std::forward<Show>(show));
+    return FileDialogSeam::seam().ask({caption, save, proposed, QString()}, QString(), std::forward<Show>(show));
 }
 
 } // namespace
@@ -35,35 +27,10 @@ QString openFileName(QWidget* parent, const QString& caption, const QString& fol
 
 } // namespace FileDialog
 
-void FileDialogSeam::pushAnswer(const QString& path)
-{
-    seam().pushAnswer(path);
-}
-
-void FileDialogSeam::setUnattended(bool on)
-{
-    seam().setUnattended(on);
-}
-
-int FileDialogSeam::unexpectedCount()
-{
-    return seam().unexpectedCount();
-}
-
-QList<FileDialogSeam::Asked> FileDialogSeam::asked()
-{
-    return seam().requests();
-}
-
 QStringList FileDialogSeam::proposed()
 {
     QStringList paths;
     for (const Asked& asked : seam().requests())
         paths << asked.proposed;
     return paths;
-}
-
-void FileDialogSeam::clear()
-{
-    seam().clear();
 }

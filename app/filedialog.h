@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/uiseam.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -13,23 +15,20 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pro
 QString openFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 } // namespace FileDialog
 
+struct FileDialogAsked
+{
+    QString caption;
+    bool save;
+    QString proposed; // the proposed path (save) or folder (open)
+    QString answer;
+};
+
 // Test seam: queued answers and a record of every request. In unattended mode a request without
 // a queued answer is cancelled and counted as unexpected; no real dialog is shown.
-class FileDialogSeam final
+class FileDialogSeam final : public UiSeamFront<FileDialogAsked, QString>
 {
 public:
-    struct Asked
-    {
-        QString caption;
-        bool save;
-        QString proposed; // the proposed path (save) or folder (open)
-        QString answer;
-    };
-
-    static void pushAnswer(const QString& path); // an empty path answers Cancel
-    static void setUnattended(bool on);
-    static int unexpectedCount();
-    static QList<Asked> asked();
+    using Asked = FileDialogAsked;
+    static QList<Asked> asked() { return seam().requests(); }
     static QStringList proposed(); // the proposed path or folder of every request
-    static void clear(); // forgets the record, the queued answers and the count
 };

@@ -37,7 +37,7 @@ public:
     static QString systemErrorText(int code);
 
 private:
-    QString m_name;        // the marker made safe as a file or object name
-    QString m_directory;   // private folder of the user (empty where the system has none)
+    QString m_name; // the marker made safe as a file or object name
+    QString m_directory; // private folder of the user (empty where the system has none)
     qintptr m_handle = -1;
 };

@@ -32,7 +32,9 @@ namespace {
 // A folder fit for the marker: a real folder of this user that nobody else may enter.
 bool isPrivateDirectory(const QString& path, bool followLink)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     const QByteArray native = QFile::encodeName(path);
     if ((followLink ? ::stat(native.constData(), &info) : ::lstat(native.constData(), &info)) != 0)
         return false;
@@ -46,7 +48,9 @@ QString makePrivateDirectory(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return {};
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::lstat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
         ::chmod(native.constData(), 0700);
     return isPrivateDirectory(path, false) ? path : QString();
@@ -145,7 +149,9 @@ void InstanceMarker::prepareServer(QLocalServer& server)
 bool InstanceMarker::peerIsSameUser(qintptr socketDescriptor)
 {
 #ifdef SO_PEERCRED
-    struct ucred credentials{};
+    struct ucred credentials
+    {
+    };
     socklen_t size = sizeof credentials;
     if (::getsockopt(static_cast<int>(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
         return false;

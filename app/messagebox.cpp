@@ -1,6 +1,5 @@
 #include "app/messagebox.h"
 
-#include "app/uiseam.h"
 #include "error/messageerror.h"
 
 #include <QApplication>
@@ -13,12 +12,6 @@
 #include <exception>
 
 namespace {
-
-UiSeam<MessageBoxSeam::Shown, int>& seam()
-{
-    static UiSeam<MessageBoxSeam::Shown, int> state;
-    return state;
-}
 
 int firstButton(int flags)
 {
@@ -94,7 +87,8 @@ int showRealBox(const QString& text, const QString& caption, int flags)
 
 int ShowMessageBox(const QString& text, const QString& caption, int flags)
 {
-    return seam().ask({text, caption, flags, 0}, firstButton(flags), [&] { return showRealBox(text, caption, flags); });
+    return MessageBoxSeam::seam().ask({text, caption, flags, 0}, firstButton(flags),
+                                      [&] { return showRealBox(text, caption, flags); });
 }
 
 void ShowError(const QString& text)
@@ -162,31 +156,6 @@ void RunGuarded(const std::function<void()>& handler)
     }
 }
 
-void MessageBoxSeam::pushAnswer(int button)
-{
-    seam().pushAnswer(button);
-}
-
-void MessageBoxSeam::setResponder(std::function<int(const Shown&)> responder)
-{
-    seam().setResponder(std::move(responder));
-}
-
-void MessageBoxSeam::setUnattended(bool on)
-{
-    seam().setUnattended(on);
-}
-
-int MessageBoxSeam::unexpectedCount()
-{
-    return seam().unexpectedCount();
-}
-
-QList<MessageBoxSeam::Shown> MessageBoxSeam::shown()
-{
-    return seam().requests();
-}
-
 QStringList MessageBoxSeam::texts()
 {
     QStringList list;
@@ -198,9 +167,4 @@ QStringList MessageBoxSeam::texts()
 MessageBoxSeam::Shown MessageBoxSeam::last()
 {
     return seam().requests().isEmpty() ? Shown {QString(), QString(), 0, 0} : seam().requests().back();
-}
-
-void MessageBoxSeam::clear()
-{
-    seam().clear();
 }

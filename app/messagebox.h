@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/uiseam.h"
+
 #include <QList>
 #include <QString>
 
@@ -50,29 +52,22 @@ template <class Obj> std::function<void()> Guarded(Obj* obj, void (Obj::*method)
     return [obj, method] { RunGuarded([=] { (obj->*method)(); }); };
 }
 
+struct MessageBoxShown
+{
+    QString text;
+    QString caption;
+    int flags;
+    int answer;
+};
+
 // Test seam: scripted answers and a record of every box. While an answer is queued, or in
-// unattended mode, no real box is shown.
-class MessageBoxSeam final
+// unattended mode, no real box is shown; unattended, a box is answered with its first button
+// (OK, or No for a Yes/No question).
+class MessageBoxSeam final : public UiSeamFront<MessageBoxShown, int>
 {
 public:
-    struct Shown
-    {
-        QString text;
-        QString caption;
-        int flags;
-        int answer;
-    };
-
-    static void pushAnswer(int button);
-    // Called with each box instead of showing it when no answer is queued; gives the answer.
-    static void setResponder(std::function<int(const Shown&)> responder);
-    // Without a queued answer or responder: answer with the box's first button (OK, or No for a
-    // Yes/No question) and count it as unexpected.
-    static void setUnattended(bool on);
-    static int unexpectedCount();
-
-    static QList<Shown> shown();
+    using Shown = MessageBoxShown;
+    static QList<Shown> shown() { return seam().requests(); }
     static QStringList texts();
     static Shown last();
-    static void clear(); // forgets the record, the queued answers, the responder and the count
 };

@@ -125,39 +125,37 @@ void TFmTavro::buildMenus()
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu"));
 
-    N1 = bar->addMenu(QStringLiteral("Система"));
-    N1->setObjectName(QStringLiteral("N1"));
-    N3 = N1->addAction(QStringLiteral("Опции"));
-    N3->setObjectName(QStringLiteral("N3"));
-    NPort = N1->addAction(QStringLiteral("Порт"));
-    NPort->setObjectName(QStringLiteral("NPort"));
+    const auto menu = [bar](const QString& name, const QString& text) {
+        QMenu* m = bar->addMenu(text);
+        m->setObjectName(name);
+        return m;
+    };
+    const auto item = [](QMenu* in, const QString& name, const QString& text) {
+        QAction* action = in->addAction(text);
+        action->setObjectName(name);
+        return action;
+    };
+    N1 = menu(QStringLiteral("N1"), QStringLiteral("Система"));
+    N3 = item(N1, QStringLiteral("N3"), QStringLiteral("Опции"));
+    NPort = item(N1, QStringLiteral("NPort"), QStringLiteral("Порт"));
     N2 = N1->addSeparator();
     N2->setObjectName(QStringLiteral("N2"));
-    NExit = N1->addAction(QStringLiteral("Выход(Ctr-X) "));
-    NExit->setObjectName(QStringLiteral("NExit"));
+    NExit = item(N1, QStringLiteral("NExit"), QStringLiteral("Выход(Ctr-X) "));
     NExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
     addAction(NExit);
 
-    NQM407 = bar->addMenu(QStringLiteral("QM407"));
-    NQM407->setObjectName(QStringLiteral("NQM407"));
-    NSetMaster = NQM407->addAction(QStringLiteral("Установить брелок-мастер..."));
-    NSetMaster->setObjectName(QStringLiteral("NSetMaster"));
-    NClrCnt = NQM407->addAction(QStringLiteral("Очистить счетчик"));
-    NClrCnt->setObjectName(QStringLiteral("NClrCnt"));
-    NSetParam = NQM407->addAction(ActSetParms->text());
-    NSetParam->setObjectName(QStringLiteral("NSetParam"));
-    NVersion = NQM407->addAction(QStringLiteral("Считать версию..."));
-    NVersion->setObjectName(QStringLiteral("NVersion"));
-    NJournal = NQM407->addAction(QStringLiteral("Считать журнал..."));
-    NJournal->setObjectName(QStringLiteral("NJournal"));
-    EEPROM = NQM407->addAction(QStringLiteral("Считать EEPROM..."));
-    EEPROM->setObjectName(QStringLiteral("EEPROM"));
+    NQM407 = menu(QStringLiteral("NQM407"), QStringLiteral("QM407"));
+    NSetMaster = item(NQM407, QStringLiteral("NSetMaster"), QStringLiteral("Установить брелок-мастер..."));
+    NClrCnt = item(NQM407, QStringLiteral("NClrCnt"), QStringLiteral("Очистить счетчик"));
+    NSetParam = item(NQM407, QStringLiteral("NSetParam"), ActSetParms->text());
+    NVersion = item(NQM407, QStringLiteral("NVersion"), QStringLiteral("Считать версию..."));
+    NJournal = item(NQM407, QStringLiteral("NJournal"), QStringLiteral("Считать журнал..."));
+    EEPROM = item(NQM407, QStringLiteral("EEPROM"), QStringLiteral("Считать EEPROM..."));
 
     NTrinket = bar->addAction(QStringLiteral("Брелок"));
     NTrinket->setObjectName(QStringLiteral("NTrinket"));
 
-    NService = bar->addMenu(QStringLiteral("Сервис"));
-    NService->setObjectName(QStringLiteral("NService"));
+    NService = menu(QStringLiteral("NService"), QStringLiteral("Сервис"));
 
     route(N3, &TFmTavro::N3Click);
     route(NPort, &TFmTavro::NPortClick);

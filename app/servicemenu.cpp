@@ -69,13 +69,9 @@ TSFCompare::TSFCompare(QWidget* mainWindow)
     : TAuxWindow(mainWindow, QStringLiteral("SFCompare"), QStringLiteral("Сравнение с образцом"), QSize(460, 300),
                  Frame::Resizable)
 {
-    MmCompare = new QPlainTextEdit(this);
-    MmCompare->setObjectName(QStringLiteral("MmCompare"));
+    MmCompare = fillingMemo(QStringLiteral("MmCompare"));
     MmCompare->setReadOnly(true);
     MmCompare->setFont(courierFont());
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(MmCompare);
 }
 
 TServiceMenu::TServiceMenu(InstallerCore& core, QMenu* menu, QPlainTextEdit* journalMemo, TSFROM* dumpWindow,

@@ -137,7 +137,7 @@ bool TSingleAppInstance::CreateInternalMapFile()
 void TSingleAppInstance::ReleaseInternalMapFile()
 {
     if (m_server) {
-        m_server->close();   // removes the channel's name while the marker is still held
+        m_server->close(); // removes the channel's name while the marker is still held
         delete m_server;
         m_server = nullptr;
     }
@@ -163,7 +163,7 @@ bool TSingleAppInstance::PassThisInstanceCommandLine()
         return false;
     const QByteArray line = InstanceMarker::ownCommandLine();
     if (line.size() > MaxCommandLine)
-        return true;   // the first copy would refuse it; ending is all that is left
+        return true; // the first copy would refuse it; ending is all that is left
 
     QByteArray frame(4, '\0');
     qToBigEndian<quint32>(static_cast<quint32>(line.size() + 1), frame.data());
@@ -171,7 +171,7 @@ bool TSingleAppInstance::PassThisInstanceCommandLine()
     frame += '\0';
     socket.write(frame);
     if (socket.waitForBytesWritten(m_timeout))
-        socket.waitForReadyRead(m_timeout);   // the answer isn't looked at
+        socket.waitForReadyRead(m_timeout); // the answer isn't looked at
     return true;
 }
 

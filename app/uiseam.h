@@ -53,3 +53,26 @@ private:
     int m_unexpected = 0;
     QList<Request> m_requests;
 };
+
+// The static face a seam shows the tests: one seam per kind of question, kept for the program's
+// whole run.
+template <class Request, class Answer> class UiSeamFront
+{
+public:
+    static UiSeam<Request, Answer>& seam()
+    {
+        static UiSeam<Request, Answer> state;
+        return state;
+    }
+    static void pushAnswer(const Answer& answer) { seam().pushAnswer(answer); }
+    // Called with each request instead of showing it when no answer is queued; gives the answer.
+    static void setResponder(typename UiSeam<Request, Answer>::Responder responder)
+    {
+        seam().setResponder(std::move(responder));
+    }
+    // Without a queued answer or responder: the default answer, counted as unexpected.
+    static void setUnattended(bool on) { seam().setUnattended(on); }
+    static int unexpectedCount() { return seam().unexpectedCount(); }
+    // Forgets the record, the queued answers, the responder and the count.
+    static void clear() { seam().clear(); }
+};
