@@ -137,11 +137,10 @@ void TFmTavro::NJournalClick()
     // The entries read before a failure stay in the window until the next reading.
     if (reading.started)
         SFJournal->MmJournal->setPlainText(reading.lines.join(QLatin1Char('\n')));
-    if (!reading.failure.isEmpty()) {
+    if (reading.failure.isEmpty())
+        SFJournal->ShowModal();
+    else
         ShowError(reading.failure);
-        return;
-    }
-    SFJournal->ShowModal();
 }
 
 void TFmTavro::NVersionClick()
@@ -164,11 +163,10 @@ void TFmTavro::EEPROMClick()
     const InstallerCore::MemoryDump dump = WithWaitCursor([&] { return Core.dumpMemory(); });
     // The complete lines stay until the next dump; a failure goes on to its display.
     SFROM->MmROM->setPlainText(dump.lines.join(QLatin1Char('\n')));
-    if (!dump.failure.isEmpty()) {
+    if (dump.failure.isEmpty())
+        SFROM->ShowModal();
+    else
         ShowUncaughtError(dump.failure);
-        return;
-    }
-    SFROM->ShowModal();
 }
 
 void TFmTavro::NTrinketClick()

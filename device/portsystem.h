@@ -29,10 +29,20 @@ struct PortEntry
 };
 QList<PortEntry> availablePorts();
 
+// The system's error codes for a port held by someone else and for an open that found no device.
+extern const int BusyCode;
+extern const int MissingDeviceCode;
+
 // The text of a port held by someone else.
-QString busyText();
+inline QString busyText()
+{
+    return errorText(BusyCode);
+}
 
 // The text of an open that found no device (the empty name included).
-QString missingDeviceText();
+inline QString missingDeviceText()
+{
+    return errorText(MissingDeviceCode);
+}
 
 } // namespace PortSystem

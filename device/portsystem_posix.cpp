@@ -86,14 +86,7 @@ QList<PortEntry> availablePorts()
     return ports;
 }
 
-QString busyText()
-{
-    return errorText(EBUSY);
-}
-
-QString missingDeviceText()
-{
-    return errorText(ENOENT);
-}
+const int BusyCode = EBUSY;
+const int MissingDeviceCode = ENOENT;
 
 } // namespace PortSystem

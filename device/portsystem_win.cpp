@@ -109,14 +109,7 @@ QList<PortEntry> availablePorts()
     return ports;
 }
 
-QString busyText()
-{
-    return errorText(ERROR_ACCESS_DENIED);
-}
-
-QString missingDeviceText()
-{
-    return errorText(ERROR_FILE_NOT_FOUND);
-}
+const int BusyCode = ERROR_ACCESS_DENIED;
+const int MissingDeviceCode = ERROR_FILE_NOT_FOUND;
 
 } // namespace PortSystem
