@@ -5,8 +5,11 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class QAction;
 class QMenu;
+class QPlainTextEdit;
 class QPushButton;
 class TFormStorage;
 class TGridTrinket;
@@ -127,6 +130,9 @@ private:
     void followCore();
     // Delete and erase: the current record, once the installer has said yes.
     void changeConfirmed(QString (*question)(const RecordStore&), void (*change)(RecordStore&));
+    // A reading's lines in its window's memo (when it began), then the window or the failure.
+    void showReading(TAuxWindow* window, QPlainTextEdit* memo, const std::optional<QStringList>& lines,
+                     const QString& failure, void (*showFailure)(const QString&));
     // Shows why an enrolment recorded nothing.
     void showEnrolment(const InstallerCore::Enrolment& outcome);
     template <class Handler> void route(QAction* action, Handler handler);

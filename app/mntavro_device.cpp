@@ -135,12 +135,8 @@ void TFmTavro::NJournalClick()
 {
     const InstallerCore::JournalReading reading = WithWaitCursor([&] { return Core.readJournal(); });
     // The entries read before a failure stay in the window until the next reading.
-    if (reading.started)
-        SFJournal->MmJournal->setPlainText(reading.lines.join(QLatin1Char('\n')));
-    if (reading.failure.isEmpty())
-        SFJournal->ShowModal();
-    else
-        ShowError(reading.failure);
+    showReading(SFJournal, SFJournal->MmJournal, reading.started ? std::optional(reading.lines) : std::nullopt,
+                reading.failure, ShowError);
 }
 
 void TFmTavro::NVersionClick()
@@ -162,11 +158,18 @@ void TFmTavro::EEPROMClick()
 {
     const InstallerCore::MemoryDump dump = WithWaitCursor([&] { return Core.dumpMemory(); });
     // The complete lines stay until the next dump; a failure goes on to its display.
-    SFROM->MmROM->setPlainText(dump.lines.join(QLatin1Char('\n')));
-    if (dump.failure.isEmpty())
-        SFROM->ShowModal();
+    showReading(SFROM, SFROM->MmROM, dump.lines, dump.failure, ShowUncaughtError);
+}
+
+void TFmTavro::showReading(TAuxWindow* window, QPlainTextEdit* memo, const std::optional<QStringList>& lines,
+                           const QString& failure, void (*showFailure)(const QString&))
+{
+    if (lines)
+        memo->setPlainText(lines->join(QLatin1Char('\n')));
+    if (failure.isEmpty())
+        window->ShowModal();
     else
-        ShowUncaughtError(dump.failure);
+        showFailure(failure);
 }
 
 void TFmTavro::NTrinketClick()
