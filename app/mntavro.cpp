@@ -213,6 +213,11 @@ void TFmTavro::buildControls()
         *design.button = button;
     }
 
+    wireControls();
+}
+
+void TFmTavro::wireControls()
+{
     // Buttons driven by an action run it and follow its enabled state.
     const std::pair<QPushButton*, QAction*> driven[]
         = {{BtSetTrink, ActSetTrinket}, {BtTestTrinket, ActTestTrinket}, {BtSetParm, ActSetParms}};

@@ -124,6 +124,7 @@ private:
     class WindowWaitView; // shows a trinket wait in this window (mntavro_device.cpp)
 
     void buildControls();
+    void wireControls(); // handlers and tab order of the controls
     void buildMenus();
     void buildActions();
     void bindWindows();

@@ -376,6 +376,27 @@ int ImportPlan::accepted() const
     return int(std::count_if(rows.begin(), rows.end(), [](const ImportRow& r) { return r.refusal.isEmpty(); }));
 }
 
+namespace {
+
+    // ';' unless the first line has ',' and no ';'.
+    char separatorOf(const QByteArray& text)
+    {
+        const qsizetype end = text.indexOf('\n');
+        const QByteArray firstLine = text.left(end < 0 ? text.size() : end);
+        return !firstLine.contains(';') && firstLine.contains(',') ? ',' : ';';
+    }
+
+    bool isHeader(const QList<QByteArray>& cells, const Planner& planner)
+    {
+        const QStringList expected = headers();
+        bool header = cells.size() == ShownColumns || cells.size() == AllColumns;
+        for (qsizetype i = 0; header && i < cells.size(); ++i)
+            header = sameHeader(planner.decode(cells[i]), expected[i]);
+        return header;
+    }
+
+} // namespace
+
 ImportPlan plan(const QString& path, const RecordStore& store, const Limits& limits)
 {
     ImportPlan result;
@@ -400,11 +421,7 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
         return result;
 
     const bool bom = head.startsWith(Bom);
-    QByteArray firstLine = head.mid(bom ? 3 : 0);
-    const qsizetype end = firstLine.indexOf('\n');
-    firstLine.truncate(end < 0 ? firstLine.size() : end);
-    result.separator = !firstLine.contains(';') && firstLine.contains(',') ? ',' : ';';
-
+    result.separator = separatorOf(head.mid(bom ? 3 : 0));
     source->seek(bom ? 3 : 0);
     Csv::Reader reader(*source, result.separator, limits.maxRecordBytes);
     QList<QByteArray> cells;
@@ -418,13 +435,9 @@ ImportPlan plan(const QString& path, const RecordStore& store, const Limits& lim
     Csv::Reader::Status status = reader.next(&cells);
     if (status == Csv::Reader::Status::Error)
         return fail(reader.error());
-    const QStringList expected = headers();
-    bool header = cells.size() == ShownColumns || cells.size() == AllColumns;
-    for (qsizetype i = 0; header && i < cells.size(); ++i)
-        header = sameHeader(planner.decode(cells[i]), expected[i]);
-    if (!header)
+    if (!isHeader(cells, planner))
         return fail(QStringLiteral("Первая строка файла не заголовок реестра: ожидаются столбцы %1")
-                        .arg(expected.join(QStringLiteral("; "))));
+                        .arg(headers().join(QStringLiteral("; "))));
     result.rawCodes = cells.size() == AllColumns;
 
     int rows = 0;
