@@ -17,8 +17,9 @@ using Clock = std::chrono::steady_clock;
 // 10 bits per byte at 9600 baud.
 constexpr auto ByteTime = std::chrono::nanoseconds(1'000'000'000LL * 10 / 9600);
 // A timer wake-up comes late, by tens of microseconds on a virtual machine, and every late paced
-// byte would stretch the line. The thread asks to wake as early as its wake-ups have lately been
-// late and polls the rest of the way; a wake-up delayed beyond this by the load counts as this.
+// byte would stretch the line. The thread wakes as early as its wake-ups have lately been late and
+// polls the rest of the way. A wake-up held up longer by other programs counts as this late only,
+// so a busy machine does not keep the thread polling for long.
 constexpr auto MaxWakeLead = std::chrono::microseconds(200);
 
 timespec timespecOf(Clock::duration d)
