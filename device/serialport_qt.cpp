@@ -164,8 +164,12 @@ bool SerialPort::readSome(QByteArray* into, qint64 n, int waitMs)
         return false;
     if (d->port.bytesAvailable() == 0 && waitMs > 0 && !d->port.waitForReadyRead(waitMs) && failed())
         return false;
-    if (d->port.bytesAvailable() > 0)
-        into->append(d->port.read(n));
+    const qint64 had = into->size();
+    const qint64 want = qMin(n, d->port.bytesAvailable());
+    if (want > 0) {
+        into->resize(had + want);
+        into->resize(had + qMax<qint64>(0, d->port.read(into->data() + had, want)));
+    }
     return true;
 }
 
@@ -173,7 +177,18 @@ bool SerialPort::write(const QByteArray& bytes, int waitMs)
 {
     if (failed())
         return false;
-    d->port.write(bytes);
+    // A request is a few bytes the driver always has room for: handed to it directly they leave
+    // at once, where the port's own buffer would first poll for room and switch its write
+    // notifier on and off. Whatever the driver does not take, or an error, goes the port's way,
+    // which waits for room and reports the failure.
+    qint64 sent = 0;
+    if (d->port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(d->port.handle()), bytes.constData(), size_t(bytes.size()));
+        sent = qMax<qint64>(0, n);
+    }
+    if (sent == bytes.size())
+        return true;
+    d->port.write(bytes.constData() + sent, bytes.size() - sent);
     return d->port.waitForBytesWritten(waitMs);
 }
 

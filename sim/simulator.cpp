@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -15,6 +16,17 @@ using Clock = std::chrono::steady_clock;
 
 // 10 bits per byte at 9600 baud.
 constexpr auto ByteTime = std::chrono::nanoseconds(1'000'000'000LL * 10 / 9600);
+// A timer wake-up comes late, by tens of microseconds on a virtual machine, and every late paced
+// byte would stretch the line. The thread wakes as early as its wake-ups have lately been late and
+// polls the rest of the way. A wake-up held up longer by other programs counts as this late only,
+// so a busy machine does not keep the thread polling for long.
+constexpr auto MaxWakeLead = std::chrono::microseconds(200);
+
+timespec timespecOf(Clock::duration d)
+{
+    const long long ns = std::max<long long>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
+    return timespec {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+}
 
 // The controller's side of the protocol, kept apart from the tool's Controller on purpose: a
 // shared table would let one mistake pass both sides unseen.
@@ -90,6 +102,7 @@ struct Qm407Simulator::Impl
     int slave = -1; // held open so the line never hangs up between the tool's opens
     int wakeRead = -1;
     int wakeWrite = -1;
+    std::thread::id self; // the simulator's thread, which needs no wake-up from itself
     QString path;
 
     int major = 1;
@@ -118,12 +131,16 @@ struct Qm407Simulator::Impl
     std::deque<Out> out;
     Clock::time_point outFree;
     bool wantWrite = false;
+    bool bytePending = false; // the time transmit() gave is a paced byte's
+    Clock::duration wakeLead {}; // how late the thread's wake-ups have lately been, averaged
 
     // Work for the thread to do once the lock is released.
     std::vector<std::function<void()>> callbacks;
 
     void wake()
     {
+        if (std::this_thread::get_id() == self)
+            return;
         const char b = 1;
         [[maybe_unused]] ssize_t n = ::write(wakeWrite, &b, 1);
     }
@@ -327,12 +344,15 @@ struct Qm407Simulator::Impl
     std::optional<Clock::time_point> transmit(Clock::time_point now)
     {
         wantWrite = false;
+        bytePending = false;
         while (!out.empty()) {
             Out& o = out.front();
             if (o.paced) {
                 const Clock::time_point due = std::max(outFree, o.start) + ByteTime;
-                if (due > now)
+                if (due > now) {
+                    bytePending = true;
                     return due;
+                }
                 if (::write(master, o.bytes.constData() + o.pos, 1) != 1) {
                     wantWrite = true;
                     return std::nullopt;
@@ -358,11 +378,37 @@ struct Qm407Simulator::Impl
         return std::nullopt;
     }
 
+    // Waits for input, a wake-up or the time `until`. Before a paced byte the last stretch is
+    // polled without sleeping, so the byte leaves when the line would have delivered it; input
+    // arriving meanwhile still ends the wait at once.
+    void waitFor(pollfd* fds, std::optional<Clock::time_point> until, bool exact)
+    {
+        if (!until) {
+            ::ppoll(fds, 2, nullptr, nullptr);
+            return;
+        }
+        const Clock::time_point wakeAt = exact ? *until - wakeLead : *until;
+        const Clock::time_point now = Clock::now();
+        if (now < wakeAt) {
+            const timespec timeout = timespecOf(wakeAt - now);
+            if (::ppoll(fds, 2, &timeout, nullptr) != 0 || !exact)
+                return;
+            const Clock::duration late = std::clamp<Clock::duration>(Clock::now() - wakeAt, {}, MaxWakeLead);
+            wakeLead += (late - wakeLead) / 8;
+        }
+        const timespec zero {};
+        while (exact && Clock::now() < *until) {
+            if (::ppoll(fds, 2, &zero, nullptr) != 0)
+                return;
+        }
+    }
+
     void run()
     {
         // The default 50 us timer slack would stretch every paced byte; ask for exact wake-ups.
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         std::unique_lock<std::mutex> lock(mutex);
+        self = std::this_thread::get_id();
         while (running) {
             const Clock::time_point now = Clock::now();
             while (!frames.empty() && frames.front().due <= now) {
@@ -376,9 +422,12 @@ struct Qm407Simulator::Impl
             }
 
             std::optional<Clock::time_point> next = transmit(now);
-            const auto earliest = [&next](Clock::time_point t) {
-                if (!next || t < *next)
+            bool exact = bytePending;
+            const auto earliest = [&next, &exact](Clock::time_point t) {
+                if (!next || t < *next) {
                     next = t;
+                    exact = false;
+                }
             };
             if (!frames.empty())
                 earliest(frames.front().due);
@@ -386,23 +435,13 @@ struct Qm407Simulator::Impl
                 earliest(nextChatter);
 
             pollfd fds[2] = {{master, short(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {wakeRead, POLLIN, 0}};
-            timespec timeout {};
-            timespec* timeoutPtr = nullptr;
-            if (next) {
-                const auto ns = std::max<long long>(
-                    0, std::chrono::duration_cast<std::chrono::nanoseconds>(*next - Clock::now()).count());
-                timeout.tv_sec = time_t(ns / 1'000'000'000);
-                timeout.tv_nsec = long(ns % 1'000'000'000);
-                timeoutPtr = &timeout;
-            }
-
             std::vector<std::function<void()>> work;
             work.swap(callbacks);
             lock.unlock();
             for (const auto& f : work)
                 f();
             if (work.empty())
-                ::ppoll(fds, 2, timeoutPtr, nullptr);
+                waitFor(fds, next, exact);
             if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
                 // Nobody has the line open; look again shortly instead of spinning.
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

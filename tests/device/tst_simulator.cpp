@@ -52,6 +52,7 @@ private slots:
     void faultsStartFromTheNthRequest();
     void delayedAnswerComesLate();
     void pacingKeepsToTheLineSpeed();
+    void pacedBytesArriveOneByteTimeApart();
     void logRecordsBothDirectionsInOrder();
 
 private:
@@ -273,6 +274,31 @@ void TestSimulator::pacingKeepsToTheLineSpeed()
         // A two-byte answer takes two byte times after its request was complete.
         QVERIFY(log[i + 1].time - log[i].time >= std::chrono::microseconds(2 * 1041));
     }
+}
+
+void TestSimulator::pacedBytesArriveOneByteTimeApart()
+{
+    // Each byte of an answer is on the line for its own 10 bits: however the simulator keeps
+    // time, no byte may arrive before the line could have carried it.
+    m_sim->setPacing(true);
+    m_sim->setJournalEntry(4, 0x61, 0x030201);
+    m_link->write(bytes({0x53, 0x11, 0x04}));
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    QByteArray answer;
+    while (answer.size() < 5) {
+        const SerialLink::ReadResult r = m_link->read(1);
+        QVERIFY(r.ok && r.data.size() == 1);
+        arrivals.push_back(std::chrono::steady_clock::now());
+        answer += r.data;
+    }
+    QCOMPARE(answer, bytes({0x61, 0x01, 0x02, 0x03, 'U'}));
+
+    const auto log = m_sim->log();
+    QCOMPARE(int(log.size()), 2);
+    const auto requestComplete = log[0].time;
+    for (int k = 0; k < 5; ++k)
+        QVERIFY2(arrivals[k] - requestComplete >= (k + 1) * std::chrono::microseconds(1041),
+                 qPrintable(QString::number(k)));
 }
 
 void TestSimulator::logRecordsBothDirectionsInOrder()
