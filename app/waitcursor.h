@@ -1,13 +1,14 @@
 #pragma once
 
+#include <QtGlobal>
+
 // Shows the wait cursor while a command blocks the window on the serial line.
 class TWaitCursor final
 {
 public:
     TWaitCursor();
     ~TWaitCursor();
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
+    Q_DISABLE_COPY_MOVE(TWaitCursor)
 };
 
 // Runs a blocking command under the wait cursor and gives back its result.

@@ -13,8 +13,7 @@ class SerialLink final
 public:
     SerialLink();
     ~SerialLink();
-    SerialLink(const SerialLink&) = delete;
-    SerialLink& operator=(const SerialLink&) = delete;
+    Q_DISABLE_COPY_MOVE(SerialLink)
 
     // Opens the port by the name typed by the user. On failure the port stays closed and
     // *errorText receives the system's own text for the failure.

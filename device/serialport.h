@@ -13,8 +13,7 @@ class SerialPort final
 public:
     SerialPort();
     ~SerialPort();
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    Q_DISABLE_COPY_MOVE(SerialPort)
 
     // Opens the device exclusively at 9600 8N1 without flow control, RTS low and DTR high, with
     // at most bufferSize received bytes kept. On failure *errorText gets the system's text for
@@ -22,7 +21,7 @@ public:
     bool open(const QString& path, qint64 bufferSize, QString* errorText);
     // Drops DTR and closes; nothing when closed.
     void close();
-    bool isOpen() const;
+    bool isOpen() const { return d != nullptr; }
 
     // Appends up to n received bytes to *into, waiting at most waitMs for the first one when
     // none is there. False when the port failed (line error, adapter pulled, peer gone): a read

@@ -121,11 +121,6 @@ void SerialPort::close()
     d.reset();
 }
 
-bool SerialPort::isOpen() const
-{
-    return d != nullptr;
-}
-
 // Qt reports a vanished device or a failed transfer through error() while the port still
 // looks open; from then on the port is not trusted until it is reopened.
 bool SerialPort::failed()

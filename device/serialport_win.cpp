@@ -80,14 +80,9 @@ bool SerialPort::open(const QString& path, qint64 bufferSize, QString* errorText
         dcb.Parity = NOPARITY;
         dcb.StopBits = ONESTOPBIT;
         dcb.fBinary = TRUE;
-        dcb.fParity = FALSE;
-        dcb.fOutxCtsFlow = FALSE;
-        dcb.fOutxDsrFlow = FALSE;
-        dcb.fDsrSensitivity = FALSE;
-        dcb.fOutX = FALSE;
-        dcb.fInX = FALSE;
-        dcb.fNull = FALSE;
-        dcb.fAbortOnError = FALSE;
+        // No parity check, no flow control, nothing dropped, no abort on a line error.
+        dcb.fParity = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = FALSE;
+        dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fAbortOnError = FALSE;
         dcb.fDtrControl = DTR_CONTROL_ENABLE;
         dcb.fRtsControl = RTS_CONTROL_DISABLE;
         ok = SetCommState(h, &dcb) != 0;
@@ -116,11 +111,6 @@ void SerialPort::close()
         CloseHandle(d->handle);
     }
     d.reset();
-}
-
-bool SerialPort::isOpen() const
-{
-    return d != nullptr;
 }
 
 bool SerialPort::failed()
