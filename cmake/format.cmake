@@ -15,8 +15,8 @@ file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
 
 set(QM407_FORMAT_PENDING
     app/instancemarker.h app/instancemarker_posix.cpp
-    app/singleappinstance.cpp bench/register/bench_register.cpp device/devicetexts.h
-    device/memorymap.h register/record.cpp register/record.h register/recordstore.h
+    app/singleappinstance.cpp device/devicetexts.h
+    device/memorymap.h
     register/text1251.cpp register/text1251.h tests/app/tst_auxwindows.cpp tests/app/tst_mainwindow.cpp
     tests/app/tst_messagebox.cpp tests/register/tst_record.cpp
     tests/register/tst_recordstore.cpp tests/register/tst_tornwrite.cpp tests/shell/guardprobe.cpp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "heldfile.h"
+#include "saveimage.h"
 #include "savejournal.h"
 
 #include <QString>
@@ -78,8 +79,9 @@ private:
     bool finishJournal(const QString& path, bool* leftInPlace);
     // The new bytes of the blocks that change go to the journal and reach the disk before the
     // first byte of the file is overwritten; the journal is voided once the file has them.
-    // `cut` ends the file after them.
-    bool writeThroughJournal(const QByteArray& bytes, bool cut);
+    // `cut` ends the file after them. Only [from, to) may differ from what the last save wrote.
+    bool writeThroughJournal(const QByteArray& bytes, bool cut, qint64 from = 0,
+                             qint64 to = std::numeric_limits<qint64>::max());
     bool openJournal();
     // Finishes a save whose write over the file failed after its journal was on the disk, so
     // that the next journal may take its place.
@@ -97,5 +99,6 @@ private:
     // Names where a journal that is not ours was left: no save puts its journal there.
     QStringList m_blockedJournals;
     SaveJournal::BlockDigests m_digests;
+    SaveImage m_image;
     QString m_notice;
 };

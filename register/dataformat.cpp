@@ -137,6 +137,8 @@ public:
         }
     }
 
+    qsizetype size() const { return m_p - m_out.constData(); }
+
     QByteArray finish()
     {
         m_out.truncate(m_p - m_out.data());
@@ -393,48 +395,82 @@ private:
 
 namespace DataFormat {
 
-QByteArray write(const RecordStore& store)
-{
-    if (!store.isActive())
-        throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
-    // Sized exactly first, so a save holds one copy of the file and no spare room.
-    qsizetype size = 13 + 1;
-    for (int row = 0; row < store.count(); ++row) {
-        size += 3 + FieldCount;
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (store.isNullAt(row, f))
-                size -= 1;
-            else if (isIntegerField(f))
-                size += Writer::integerSize(store.integerAt(row, f));
-            else
-                size += Writer::textSize(store.textAt(row, f));
+namespace {
+    void requireOpen(const RecordStore& store)
+    {
+        if (!store.isActive())
+            throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
+    }
+
+    qsizetype rowsSize(const RecordStore& store, int first, int last)
+    {
+        qsizetype size = 0;
+        for (int row = first; row < last; ++row) {
+            size += 3 + FieldCount;
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (store.isNullAt(row, f))
+                    size -= 1;
+                else if (isIntegerField(f))
+                    size += Writer::integerSize(store.integerAt(row, f));
+                else
+                    size += Writer::textSize(store.textAt(row, f));
+            }
+        }
+        return size;
+    }
+
+    // `base` is where the writer's output stands in the stream.
+    void writeRows(Writer& out, const RecordStore& store, int first, int last, qint64 base, std::vector<quint32>* ends)
+    {
+        for (int row = first; row < last; ++row) {
+            out.room(Writer::MaxRecord);
+            out.byte(TagList);
+            out.integer(0);
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (store.isNullAt(row, f)) {
+                    out.byte(TagTrue);
+                    continue;
+                }
+                out.byte(TagFalse);
+                if (isIntegerField(f))
+                    out.integer(store.integerAt(row, f));
+                else
+                    out.text(store.textAt(row, f));
+            }
+            out.byte(TagEnd);
+            if (ends)
+                ends->push_back(quint32(base + out.size()));
         }
     }
-    Writer out(size);
+} // namespace
+
+QByteArray write(const RecordStore& store, std::vector<quint32>* ends)
+{
+    requireOpen(store);
+    // Sized exactly first, so a save holds one copy of the file and no spare room.
+    Writer out(StartSize + rowsSize(store, 0, store.count()) + 1);
     out.bytes(Signature, 4);
     out.integer(FormatVersion);
     out.bytes("\x01\x00\x01\x00\x01", 5);
-    for (int row = 0; row < store.count(); ++row) {
-        out.room(Writer::MaxRecord);
-        out.byte(TagList);
-        out.integer(0);
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (store.isNullAt(row, f)) {
-                out.byte(TagTrue);
-                continue;
-            }
-            out.byte(TagFalse);
-            if (isIntegerField(f))
-                out.integer(store.integerAt(row, f));
-            else
-                out.text(store.textAt(row, f));
-        }
-        out.byte(TagEnd);
+    Q_ASSERT(out.size() == StartSize);
+    if (ends) {
+        ends->clear();
+        ends->reserve(size_t(store.count()) + 1);
+        ends->push_back(quint32(StartSize));
     }
+    writeRows(out, store, 0, store.count(), 0, ends);
     out.room(1);
     out.byte(TagEnd);
+    return out.finish();
+}
+
+QByteArray writeRows(const RecordStore& store, int first, int last, qint64 base, std::vector<quint32>* ends)
+{
+    requireOpen(store);
+    Writer out(rowsSize(store, first, last));
+    writeRows(out, store, first, last, base, ends);
     return out.finish();
 }
 

@@ -21,8 +21,8 @@ public:
     explicit RecordStore(QObject* parent = nullptr);
 
     bool isActive() const { return m_active; }
-    void activate();     // an empty register
-    void deactivate();   // discards every record
+    void activate(); // an empty register
+    void deactivate(); // discards every record
 
     int count() const { return int(m_rows.size()); }
     Record at(int row) const;
@@ -33,7 +33,7 @@ public:
     qint32 integerAt(int row, Field f) const { return m_rows[size_t(row)].ints[int(f)]; }
     QByteArrayView textAt(int row, Field f) const;
 
-    int currentRow() const { return m_current; }   // -1 when empty
+    int currentRow() const { return m_current; } // -1 when empty
     bool bof() const { return m_bof; }
     bool eof() const { return m_eof; }
 
@@ -45,11 +45,11 @@ public:
     // The grid selected this row: it becomes current, both flags cleared.
     void setCurrentRow(int row);
 
-    void insert();   // pending new record, all fields null, placed before the current record
-    void edit();     // pending change of the current record
+    void insert(); // pending new record, all fields null, placed before the current record
+    void edit(); // pending change of the current record
     void post();
     void cancel();
-    void remove();   // deletes the current record
+    void remove(); // deletes the current record
     bool isEditing() const { return m_state != State::Browse; }
 
     // Field access on the pending record while editing, else on the current one.
@@ -64,6 +64,18 @@ public:
     // The same from the reader's own buffers: a bit per null field, the integers and the texts
     // (already cut to their widths; a null field's value is ignored).
     void append(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4]);
+
+    // Which rows a save must encode again: since the mark, only rows [head, count() - tail) may
+    // have changed, been inserted or lost rows in their place; the first `head` and the last
+    // `tail` rows are the marked ones. Unknown when the mark is not the latest one.
+    struct Changes
+    {
+        bool known = false;
+        int head = 0;
+        int tail = 0;
+    };
+    quint64 mark();
+    Changes changesSince(quint64 mark) const;
 
     // Many changes heard as one reset: a Batch's start emits aboutToReset, the store is silent
     // while it lives, and its end emits resetDone, then currentChanged if the current row moved.
@@ -123,6 +135,8 @@ private:
     void release(const Slot& slot);
     void compactTexts();
     void clearRows();
+    // Rows [from, to) of the register as it now is replaced those between the unchanged head and tail.
+    void changed(int from, int to);
 
     bool m_active = true;
     std::vector<Slot> m_rows;
@@ -138,4 +152,7 @@ private:
     int m_insertRow = 0;
     int m_batchDepth = 0;
     int m_currentBeforeBatch = -1;
+    quint64 m_mark = 0;
+    int m_unchangedHead = 0;
+    int m_unchangedTail = 0;
 };
