@@ -48,9 +48,12 @@ public:
     // text copy.
     static constexpr qsizetype MaxRecord = 4 + 3 * 6 + 3 * (6 + 32 * 3) + (6 + 80 * 3) + 3;
 
-    explicit Writer(qsizetype expected)
+    // Sized for `expected` bytes and the copy slack of the last record, so that an exact size never
+    // moves the buffer (a move holds it twice); `spare` more is only reserved.
+    explicit Writer(qsizetype expected, qsizetype spare = 0)
     {
-        m_out.resize(qMax<qsizetype>(expected, 64));
+        m_out.reserve(expected + MaxRecord + spare);
+        m_out.resize(expected + MaxRecord);
         m_p = m_out.data();
     }
 
@@ -310,7 +313,7 @@ private:
         if (!m_fetch)
             return false;
         constexpr qint64 FirstPiece = 4096;
-        constexpr qint64 Piece = 1 << 20;
+        constexpr qint64 Piece = 64 << 10;
         qint64 have = remaining();
         if (have > 0 && m_pos > 0)
             std::memmove(m_buffer.data(), m_data + m_pos, size_t(have));
@@ -406,12 +409,13 @@ namespace {
     {
         qsizetype size = 0;
         for (int row = first; row < last; ++row) {
-            size += 3 + FieldCount;
+            // Its list's tag, status and end, and a null flag per field.
+            size += 4 + FieldCount;
             for (int i = 0; i < FieldCount; ++i) {
                 const Field f = Field(i);
                 if (store.isNullAt(row, f))
-                    size -= 1;
-                else if (isIntegerField(f))
+                    continue;
+                if (isIntegerField(f))
                     size += Writer::integerSize(store.integerAt(row, f));
                 else
                     size += Writer::textSize(store.textAt(row, f));
@@ -446,31 +450,34 @@ namespace {
     }
 } // namespace
 
-QByteArray write(const RecordStore& store, std::vector<quint32>* ends)
+QByteArray write(const RecordStore& store, std::vector<quint32>* ends, bool roomToGrow)
 {
     requireOpen(store);
-    // Sized exactly first, so a save holds one copy of the file and no spare room.
-    Writer out(StartSize + rowsSize(store, 0, store.count()) + 1);
+    // Sized exactly first, so a save holds one copy of the file.
+    const qsizetype size = StartSize + rowsSize(store, 0, store.count()) + 1;
+    Writer out(size, roomToGrow ? size / 16 : 0);
     out.bytes(Signature, 4);
     out.integer(FormatVersion);
     out.bytes("\x01\x00\x01\x00\x01", 5);
     Q_ASSERT(out.size() == StartSize);
     if (ends) {
         ends->clear();
-        ends->reserve(size_t(store.count()) + 1);
+        ends->reserve(size_t(store.count()) + 1 + (roomToGrow ? size_t(store.count()) / 16 : 0));
         ends->push_back(quint32(StartSize));
     }
     writeRows(out, store, 0, store.count(), 0, ends);
-    out.room(1);
     out.byte(TagEnd);
+    Q_ASSERT(out.size() == size);
     return out.finish();
 }
 
 QByteArray writeRows(const RecordStore& store, int first, int last, qint64 base, std::vector<quint32>* ends)
 {
     requireOpen(store);
-    Writer out(rowsSize(store, first, last));
+    const qsizetype size = rowsSize(store, first, last);
+    Writer out(size);
     writeRows(out, store, first, last, base, ends);
+    Q_ASSERT(out.size() == size);
     return out.finish();
 }
 

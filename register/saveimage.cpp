@@ -19,7 +19,7 @@ void SaveImage::update(RecordStore& store, qint64* from, qint64* to)
     const int count = store.count();
     if (!changes.known || oldCount < 0 || changes.head + changes.tail > qMin(oldCount, count)) {
         clear(); // not held twice while the new one is built
-        m_bytes = DataFormat::write(store, &m_ends);
+        m_bytes = DataFormat::write(store, &m_ends, true);
         // Offsets are kept in 32 bits: a larger image is encoded whole at every save.
         m_mark = m_bytes.size() < std::numeric_limits<quint32>::max() ? store.mark() : 0;
         *from = 0;
@@ -35,7 +35,8 @@ void SaveImage::update(RecordStore& store, qint64* from, qint64* to)
     const QByteArray middle = DataFormat::writeRows(store, head, last, start, &ends);
     const qint64 shift = middle.size() - (oldEnd - start);
     const qint64 oldSize = m_bytes.size();
-    if (oldSize + shift >= qint64(std::numeric_limits<quint32>::max())) {
+    // Past its reserved room the image is encoded anew rather than moved: a move holds it twice.
+    if (oldSize + shift >= qint64(std::numeric_limits<quint32>::max()) || oldSize + shift > m_bytes.capacity()) {
         m_mark = 0;
         update(store, from, to);
         return;
