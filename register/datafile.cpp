@@ -101,7 +101,9 @@ bool DataFile::reloadHeld()
 
 void DataFile::release()
 {
+    // What the last save wrote is known only while the file is held.
     m_image.clear();
+    m_digests.clear();
     dropJournal();
     m_file.release();
 }
