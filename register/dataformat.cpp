@@ -313,7 +313,7 @@ private:
         if (!m_fetch)
             return false;
         constexpr qint64 FirstPiece = 4096;
-        constexpr qint64 Piece = 64 << 10;
+        constexpr qint64 Piece = 256 << 10;
         qint64 have = remaining();
         if (have > 0 && m_pos > 0)
             std::memmove(m_buffer.data(), m_data + m_pos, size_t(have));
