@@ -40,8 +40,9 @@ public:
     // Rewrites the held file from the register; nothing when no file is held or the register
     // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves
     // the file loading as the last register saved (or, after an I/O error in the middle of
-    // the write, as this one, finished at the next save or load). Only the blocks that change
-    // are written; the journal stays allocated between saves.
+    // the write, as this one, finished at the next save or load). Only the records changed
+    // since the last save are encoded and only the blocks that change are written; the image
+    // and the journal stay allocated between saves.
     void SaveData();
     // Reads the held file again, as the next start would find it, dropping changes whose save
     // failed. MaxRecordId is not lowered: numbers handed out stay used. False when the file
