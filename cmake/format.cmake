@@ -15,8 +15,7 @@ file(GLOB_RECURSE QM407_FORMAT_SOURCES CONFIGURE_DEPENDS
      ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h)
 
 set(QM407_FORMAT_PENDING
-    bench/register/bench_register.cpp device/devicetexts.h
-    register/record.cpp register/record.h
+    device/devicetexts.h
     register/text1251.cpp register/text1251.h tests/app/tst_auxwindows.cpp tests/app/tst_mainwindow.cpp
     tests/app/tst_messagebox.cpp tests/register/tst_record.cpp
     tests/register/tst_recordstore.cpp tests/register/tst_tornwrite.cpp tests/shell/guardprobe.cpp

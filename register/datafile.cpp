@@ -101,6 +101,9 @@ bool DataFile::reloadHeld()
 
 void DataFile::release()
 {
+    // What the last save wrote is known only while the file is held.
+    m_image.clear();
+    m_digests.clear();
     dropJournal();
     m_file.release();
 }
@@ -108,6 +111,7 @@ void DataFile::release()
 void DataFile::loadHeld()
 {
     m_digests.clear();
+    m_image.clear();
     m_store.deactivate();
     m_store.activate();
     DataFormat::read(m_store, fetchFrom(m_file));
@@ -235,13 +239,13 @@ bool DataFile::finishFailedSave()
     return true;
 }
 
-bool DataFile::writeThroughJournal(const QByteArray& bytes, bool cut)
+bool DataFile::writeThroughJournal(const QByteArray& bytes, bool cut, qint64 from, qint64 to)
 {
     if (m_journalPending && !finishFailedSave())
         return false;
     // Blocks past the file's end count as zeros, as the room made for them below will be.
     SaveJournal::Plan plan;
-    if (!m_digests.plan(m_file, bytes, cut, &plan))
+    if (!m_digests.plan(m_file, bytes, cut, &plan, from, to))
         return false;
     const bool shorten = cut && m_file.size() > bytes.size();
     if (plan.runs.empty()) {
@@ -290,8 +294,13 @@ void DataFile::SaveData()
 {
     if (!m_file.isOpen() || !m_store.isActive())
         return;
-    if (!writeThroughJournal(DataFormat::write(m_store), false))
+    qint64 from = 0;
+    qint64 to = 0;
+    m_image.update(m_store, &from, &to);
+    if (!writeThroughJournal(m_image.bytes(), false, from, to)) {
+        m_image.clear();
         throw RegisterError(writeErrorText());
+    }
 }
 
 bool DataFile::CopyDataFile(const QString& source, const QString& target)

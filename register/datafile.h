@@ -1,12 +1,14 @@
 #pragma once
 
 #include "heldfile.h"
+#include "saveimage.h"
 #include "savejournal.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 
 class RecordStore;
 
@@ -40,8 +42,9 @@ public:
     // Rewrites the held file from the register; nothing when no file is held or the register
     // is closed. Throws RegisterError("Stream write error") on a failed write, which leaves
     // the file loading as the last register saved (or, after an I/O error in the middle of
-    // the write, as this one, finished at the next save or load). Only the blocks that change
-    // are written; the journal stays allocated between saves.
+    // the write, as this one, finished at the next save or load). Only the records changed
+    // since the last save are encoded and only the blocks that change are written; the image
+    // and the journal stay allocated between saves.
     void SaveData();
     // Reads the held file again, as the next start would find it, dropping changes whose save
     // failed. MaxRecordId is not lowered: numbers handed out stay used. False when the file
@@ -79,8 +82,9 @@ private:
     bool finishJournal(const QString& path, bool* leftInPlace);
     // The new bytes of the blocks that change go to the journal and reach the disk before the
     // first byte of the file is overwritten; the journal is voided once the file has them.
-    // `cut` ends the file after them.
-    bool writeThroughJournal(const QByteArray& bytes, bool cut);
+    // `cut` ends the file after them. Only [from, to) may differ from what the last save wrote.
+    bool writeThroughJournal(const QByteArray& bytes, bool cut, qint64 from = 0,
+                             qint64 to = std::numeric_limits<qint64>::max());
     bool openJournal();
     // Finishes a save whose write over the file failed after its journal was on the disk, so
     // that the next journal may take its place.
@@ -98,5 +102,6 @@ private:
     // Names where a journal that is not ours was left: no save puts its journal there.
     QStringList m_blockedJournals;
     SaveJournal::BlockDigests m_digests;
+    SaveImage m_image;
     QString m_notice;
 };

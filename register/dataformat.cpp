@@ -48,9 +48,12 @@ public:
     // text copy.
     static constexpr qsizetype MaxRecord = 4 + 3 * 6 + 3 * (6 + 32 * 3) + (6 + 80 * 3) + 3;
 
-    explicit Writer(qsizetype expected)
+    // Sized for `expected` bytes and the copy slack of the last record, so that an exact size never
+    // moves the buffer (a move holds it twice); `spare` more is only reserved.
+    explicit Writer(qsizetype expected, qsizetype spare = 0)
     {
-        m_out.resize(qMax<qsizetype>(expected, 64));
+        m_out.reserve(expected + MaxRecord + spare);
+        m_out.resize(expected + MaxRecord);
         m_p = m_out.data();
     }
 
@@ -136,6 +139,8 @@ public:
             m_p += u.length[d[i]];
         }
     }
+
+    qsizetype size() const { return m_p - m_out.constData(); }
 
     QByteArray finish()
     {
@@ -308,7 +313,7 @@ private:
         if (!m_fetch)
             return false;
         constexpr qint64 FirstPiece = 4096;
-        constexpr qint64 Piece = 1 << 20;
+        constexpr qint64 Piece = 256 << 10;
         qint64 have = remaining();
         if (have > 0 && m_pos > 0)
             std::memmove(m_buffer.data(), m_data + m_pos, size_t(have));
@@ -393,48 +398,86 @@ private:
 
 namespace DataFormat {
 
-QByteArray write(const RecordStore& store)
-{
-    if (!store.isActive())
-        throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
-    // Sized exactly first, so a save holds one copy of the file and no spare room.
-    qsizetype size = 13 + 1;
-    for (int row = 0; row < store.count(); ++row) {
-        size += 3 + FieldCount;
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (store.isNullAt(row, f))
-                size -= 1;
-            else if (isIntegerField(f))
-                size += Writer::integerSize(store.integerAt(row, f));
-            else
-                size += Writer::textSize(store.textAt(row, f));
+namespace {
+    void requireOpen(const RecordStore& store)
+    {
+        if (!store.isActive())
+            throw RegisterError(QStringLiteral("MTTrinkets: Cannot perform this operation on a closed dataset"));
+    }
+
+    qsizetype rowsSize(const RecordStore& store, int first, int last)
+    {
+        qsizetype size = 0;
+        for (int row = first; row < last; ++row) {
+            // Its list's tag, status and end, and a null flag per field.
+            size += 4 + FieldCount;
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (store.isNullAt(row, f))
+                    continue;
+                if (isIntegerField(f))
+                    size += Writer::integerSize(store.integerAt(row, f));
+                else
+                    size += Writer::textSize(store.textAt(row, f));
+            }
+        }
+        return size;
+    }
+
+    // `base` is where the writer's output stands in the stream.
+    void writeRows(Writer& out, const RecordStore& store, int first, int last, qint64 base, std::vector<quint32>* ends)
+    {
+        for (int row = first; row < last; ++row) {
+            out.room(Writer::MaxRecord);
+            out.byte(TagList);
+            out.integer(0);
+            for (int i = 0; i < FieldCount; ++i) {
+                const Field f = Field(i);
+                if (store.isNullAt(row, f)) {
+                    out.byte(TagTrue);
+                    continue;
+                }
+                out.byte(TagFalse);
+                if (isIntegerField(f))
+                    out.integer(store.integerAt(row, f));
+                else
+                    out.text(store.textAt(row, f));
+            }
+            out.byte(TagEnd);
+            if (ends)
+                ends->push_back(quint32(base + out.size()));
         }
     }
-    Writer out(size);
+} // namespace
+
+QByteArray write(const RecordStore& store, std::vector<quint32>* ends, bool roomToGrow)
+{
+    requireOpen(store);
+    // Sized exactly first, so a save holds one copy of the file.
+    const qsizetype size = StartSize + rowsSize(store, 0, store.count()) + 1;
+    Writer out(size, roomToGrow ? size / 16 : 0);
     out.bytes(Signature, 4);
     out.integer(FormatVersion);
     out.bytes("\x01\x00\x01\x00\x01", 5);
-    for (int row = 0; row < store.count(); ++row) {
-        out.room(Writer::MaxRecord);
-        out.byte(TagList);
-        out.integer(0);
-        for (int i = 0; i < FieldCount; ++i) {
-            const Field f = Field(i);
-            if (store.isNullAt(row, f)) {
-                out.byte(TagTrue);
-                continue;
-            }
-            out.byte(TagFalse);
-            if (isIntegerField(f))
-                out.integer(store.integerAt(row, f));
-            else
-                out.text(store.textAt(row, f));
-        }
-        out.byte(TagEnd);
+    Q_ASSERT(out.size() == StartSize);
+    if (ends) {
+        ends->clear();
+        ends->reserve(size_t(store.count()) + 1 + (roomToGrow ? size_t(store.count()) / 16 : 0));
+        ends->push_back(quint32(StartSize));
     }
-    out.room(1);
+    writeRows(out, store, 0, store.count(), 0, ends);
     out.byte(TagEnd);
+    Q_ASSERT(out.size() == size);
+    return out.finish();
+}
+
+QByteArray writeRows(const RecordStore& store, int first, int last, qint64 base, std::vector<quint32>* ends)
+{
+    requireOpen(store);
+    const qsizetype size = rowsSize(store, first, last);
+    Writer out(size);
+    writeRows(out, store, first, last, base, ends);
+    Q_ASSERT(out.size() == size);
     return out.finish();
 }
 

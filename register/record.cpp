@@ -7,41 +7,38 @@ namespace {
 int intIndex(Field f)
 {
     if (!isIntegerField(f))
-        throw RegisterError(QStringLiteral("MTTrinkets: Field '%1' is not an integer field").arg(QLatin1String(fieldName(f))));
+        throw RegisterError(
+            QStringLiteral("MTTrinkets: Field '%1' is not an integer field").arg(QLatin1String(fieldName(f))));
     return int(f);
 }
 
 int textIndex(Field f)
 {
     if (isIntegerField(f))
-        throw RegisterError(QStringLiteral("MTTrinkets: Field '%1' is not a text field").arg(QLatin1String(fieldName(f))));
+        throw RegisterError(
+            QStringLiteral("MTTrinkets: Field '%1' is not a text field").arg(QLatin1String(fieldName(f))));
     return int(f) - int(Field::CODE);
 }
 
 } // namespace
 
-bool isIntegerField(Field f)
-{
-    return f == Field::ID_RECORD || f == Field::ID_TRINK || f == Field::ID_TRINK_D;
-}
-
-int textFieldWidth(Field f)
-{
-    if (isIntegerField(f))
-        return 0;
-    return f == Field::ADDRESS ? 80 : 32;
-}
-
 const char* fieldName(Field f)
 {
     switch (f) {
-    case Field::ID_RECORD: return "ID_RECORD";
-    case Field::ID_TRINK: return "ID_TRINK";
-    case Field::ID_TRINK_D: return "ID_TRINK_D";
-    case Field::CODE: return "CODE";
-    case Field::CODE_D: return "CODE_D";
-    case Field::PULT_NUM: return "PULT_NUM";
-    case Field::ADDRESS: return "ADDRESS";
+    case Field::ID_RECORD:
+        return "ID_RECORD";
+    case Field::ID_TRINK:
+        return "ID_TRINK";
+    case Field::ID_TRINK_D:
+        return "ID_TRINK_D";
+    case Field::CODE:
+        return "CODE";
+    case Field::CODE_D:
+        return "CODE_D";
+    case Field::PULT_NUM:
+        return "PULT_NUM";
+    case Field::ADDRESS:
+        return "ADDRESS";
     }
     return "";
 }

@@ -19,8 +19,15 @@ enum class Field
 };
 constexpr int FieldCount = 7;
 
-bool isIntegerField(Field f);
-int textFieldWidth(Field f); // 32 or 80; 0 for integer fields
+// Inline: the data file's writer asks them for every field of every record.
+inline bool isIntegerField(Field f)
+{
+    return f == Field::ID_RECORD || f == Field::ID_TRINK || f == Field::ID_TRINK_D;
+}
+inline int textFieldWidth(Field f) // 32 or 80; 0 for integer fields
+{
+    return isIntegerField(f) ? 0 : f == Field::ADDRESS ? 80 : 32;
+}
 const char* fieldName(Field f); // "ID_RECORD", ...
 
 // One installation record. Every field may be null; a null integer reads as 0 and a null

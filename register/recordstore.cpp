@@ -166,6 +166,7 @@ void RecordStore::post()
         const int row = m_insertRow;
         tell(&RecordStore::rowAboutToBeInserted, row);
         m_rows.insert(m_rows.begin() + row, store(m_pending));
+        changed(row, row + 1);
         m_pending = Record();
         tell(&RecordStore::rowInserted, row);
         // The row that was current has moved down by one, so the view must hear of it.
@@ -174,6 +175,7 @@ void RecordStore::post()
         const Slot old = m_rows[size_t(m_current)];
         m_rows[size_t(m_current)] = store(m_pending);
         release(old);
+        changed(m_current, m_current + 1);
         m_pending = Record();
         tell(&RecordStore::rowChanged, m_current);
         m_bof = m_eof = false;
@@ -201,6 +203,7 @@ void RecordStore::remove()
     const Slot old = m_rows[size_t(row)];
     m_rows.erase(m_rows.begin() + row);
     release(old);
+    changed(row, row);
     // The current record is valid again before anyone hears of the removal.
     m_current = m_rows.empty() ? -1 : qMin(row, count() - 1);
     m_bof = m_eof = m_rows.empty();
@@ -268,6 +271,7 @@ void RecordStore::append(const Record& record)
     const int row = count();
     tell(&RecordStore::rowAboutToBeInserted, row);
     m_rows.push_back(store(record));
+    changed(row, row + 1);
     tell(&RecordStore::rowInserted, row);
     if (m_current < 0)
         moveTo(0, true, false);
@@ -280,6 +284,7 @@ void RecordStore::append(unsigned nulls, const qint32 (&ints)[3], const QByteArr
     const int row = count();
     tell(&RecordStore::rowAboutToBeInserted, row);
     m_rows.push_back(store(nulls, ints, texts));
+    changed(row, row + 1);
     tell(&RecordStore::rowInserted, row);
     if (m_current < 0)
         moveTo(0, true, false);
@@ -403,9 +408,29 @@ void RecordStore::compactTexts()
 
 void RecordStore::clearRows()
 {
+    m_unchangedHead = m_unchangedTail = 0;
     std::vector<Slot>().swap(m_rows);
     std::vector<std::unique_ptr<char[]>>().swap(m_blocks);
     m_blockUsed = BlockSize;
     m_textBytes = 0;
     m_garbage = 0;
+}
+
+quint64 RecordStore::mark()
+{
+    m_unchangedHead = m_unchangedTail = count();
+    return ++m_mark;
+}
+
+RecordStore::Changes RecordStore::changesSince(quint64 mark) const
+{
+    if (mark != m_mark || mark == 0)
+        return {};
+    return {true, m_unchangedHead, m_unchangedTail};
+}
+
+void RecordStore::changed(int from, int to)
+{
+    m_unchangedHead = qMin(m_unchangedHead, from);
+    m_unchangedTail = qMin(m_unchangedTail, count() - to);
 }

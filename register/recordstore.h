@@ -65,6 +65,18 @@ public:
     // (already cut to their widths; a null field's value is ignored).
     void append(unsigned nulls, const qint32 (&ints)[3], const QByteArrayView (&texts)[4]);
 
+    // Which rows a save must encode again: since the mark, only rows [head, count() - tail) may
+    // have changed, been inserted or lost rows in their place; the first `head` and the last
+    // `tail` rows are the marked ones. Unknown when the mark is not the latest one.
+    struct Changes
+    {
+        bool known = false;
+        int head = 0;
+        int tail = 0;
+    };
+    quint64 mark();
+    Changes changesSince(quint64 mark) const;
+
     // Many changes heard as one reset: a Batch's start emits aboutToReset, the store is silent
     // while it lives, and its end emits resetDone, then currentChanged if the current row moved.
     // A load of many records costs an observer one rebuild, and no observer needs a bulk mode.
@@ -127,6 +139,8 @@ private:
     void release(const Slot& slot);
     void compactTexts();
     void clearRows();
+    // Rows [from, to) of the register as it now is replaced those between the unchanged head and tail.
+    void changed(int from, int to);
 
     bool m_active = true;
     std::vector<Slot> m_rows;
@@ -142,4 +156,7 @@ private:
     int m_insertRow = 0;
     int m_batchDepth = 0;
     int m_currentBeforeBatch = -1;
+    quint64 m_mark = 0;
+    int m_unchangedHead = 0;
+    int m_unchangedTail = 0;
 };

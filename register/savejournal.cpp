@@ -281,7 +281,7 @@ bool BlockDigests::full(const HeldFile& file, qint64 block, quint64* d)
     return true;
 }
 
-bool BlockDigests::plan(const HeldFile& file, const QByteArray& image, bool cut, Plan* plan)
+bool BlockDigests::plan(const HeldFile& file, const QByteArray& image, bool cut, Plan* plan, qint64 from, qint64 to)
 {
     const qint64 length = image.size();
     const qint64 blocks = blocksOf(length);
@@ -295,12 +295,15 @@ bool BlockDigests::plan(const HeldFile& file, const QByteArray& image, bool cut,
         const char* now = image.constData() + b * Block;
         const qint64 n = qMin(Block, length - b * Block);
         quint64 old;
-        quint64 fresh = digest(now, n);
+        quint64 fresh;
         if (n == Block) {
             if (!full(file, b, &old))
                 return false;
+            const bool same = (b + 1) * Block <= from || b * Block >= to;
+            fresh = same ? old : digest(now, n);
             m_after[size_t(b)] = fresh;
         } else {
+            fresh = digest(now, n);
             // The last block keeps the file's bytes past the image, unless the file ends there.
             if (!readBlock(file, b, buffer))
                 return false;

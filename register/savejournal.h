@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -58,8 +59,11 @@ class BlockDigests final
 {
 public:
     void clear() { m_full.clear(); }
-    // What writing `image` over `file` changes; false when the file cannot be read.
-    bool plan(const HeldFile& file, const QByteArray& image, bool cut, Plan* plan);
+    // What writing `image` over `file` changes; false when the file cannot be read. Only the
+    // bytes [from, to) may differ from what the last save wrote; the other blocks are taken as
+    // they were.
+    bool plan(const HeldFile& file, const QByteArray& image, bool cut, Plan* plan, qint64 from = 0,
+              qint64 to = std::numeric_limits<qint64>::max());
     // After the plan's save reached the file.
     void saved(const Plan& plan);
 

@@ -8,6 +8,7 @@ set(QM407_REGISTER_SOURCES
     dataformat.h dataformat.cpp
     heldfile.h heldfile_p.h heldfile.cpp
     savejournal.h savejournal.cpp
+    saveimage.h saveimage.cpp
     datafile.h datafile.cpp
     editing.h editing.cpp
     csvformat.h csvformat.cpp

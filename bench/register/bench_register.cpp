@@ -98,19 +98,51 @@ std::vector<double> interleavedMs(int rounds, const std::vector<std::function<vo
     return medians;
 }
 
-// The tool's own peak for a register file: a fresh process loads it and saves it back, and
-// the high-water mark of its memory above its start is set against the file's size.
+// An address in the middle of the register made longer or shorter: every byte after it moves.
+void editMiddle(RecordStore& store, int row)
+{
+    const QByteArray shortAddress = Text1251::fromUnicode(QStringLiteral("ул. Садовая, 5"));
+    store.setCurrentRow(row);
+    const bool wasShort = store.at(row).asText(Field::ADDRESS) == shortAddress;
+    store.edit();
+    store.setText(Field::ADDRESS, wasShort ? shortAddress + '5' : shortAddress);
+    store.post();
+}
+
+// The tool's own peak for a register file: a fresh process loads it, changes a record and saves
+// it back, twice, and the high-water mark of its memory above its start is set against the file's size.
+// A small register goes the same way first, so that the code paged in and the allocations that
+// stay for the process's life are not counted as the register's.
 int runPeak(const QString& data)
 {
+    {
+        const QString small = data + QStringLiteral(".warm");
+        RecordStore store;
+        fill(store, 10);
+        QFile out(small);
+        if (!out.open(QIODevice::WriteOnly) || out.write(DataFormat::write(store)) < 0)
+            return 2;
+        out.close();
+        DataFile file(store, small, small + QStringLiteral(".bkd"));
+        if (file.LoadData() != 0)
+            return 2;
+        editMiddle(store, 5);
+        file.SaveData();
+    }
     const qint64 baseKb = peakKb();
     RecordStore store;
     DataFile file(store, data, data + QStringLiteral(".bkd"));
     if (file.LoadData() != 0)
         return 2;
     const qint64 loadKb = peakKb();
-    file.SaveData();
-    const qint64 saveKb = peakKb();
     const double bytes = double(QFileInfo(data).size());
+    // The second save is the one that meets what the first left behind (its freed image raises
+    // the allocator's threshold for the next one).
+    for (const int row : {store.count() / 2, store.count() / 3}) {
+        editMiddle(store, row);
+        file.SaveData();
+    }
+    const qint64 saveKb = peakKb();
     std::printf("%lld %lld %.3f %.3f %.1f\n", static_cast<long long>(loadKb - baseKb),
                 static_cast<long long>(saveKb - baseKb), double(loadKb - baseKb) * 1024.0 / bytes,
                 double(saveKb - baseKb) * 1024.0 / bytes, double(saveKb - baseKb) * 1024.0 / store.count());
@@ -140,7 +172,8 @@ int runSize(int n)
     if (file.LoadData() != 0)
         return 2;
     fill(store, n);
-    const int rounds = n >= 100000 ? 7 : n >= 10000 ? 21 : 51;
+    // Small saves take a fraction of a millisecond: more rounds steady their medians.
+    const int rounds = n >= 100000 ? 15 : n >= 10000 ? 51 : 201;
 
     const QByteArray bytes = DataFormat::write(store);
     const double mb = double(bytes.size()) / 1e6;
@@ -148,12 +181,7 @@ int runSize(int n)
     // Each save follows an edit that changes an address's length, so every byte after it moves:
     // in the middle of the register half the file changes, at its start all of it.
     const auto editedSave = [&](int row) {
-        const QByteArray shortAddress = Text1251::fromUnicode(QStringLiteral("ул. Садовая, 5"));
-        store.setCurrentRow(row);
-        const bool wasShort = store.at(row).asText(Field::ADDRESS) == shortAddress;
-        store.edit();
-        store.setText(Field::ADDRESS, wasShort ? shortAddress + '5' : shortAddress);
-        store.post();
+        editMiddle(store, row);
         file.SaveData();
     };
     const int fd = ::open(QFile::encodeName(plain).constData(), O_RDWR | O_CREAT, 0644);
@@ -189,7 +217,7 @@ int runSize(int n)
     if (own.size() != 5)
         return 4;
     std::printf("%7d %8.2f | %8.2f %8.2f | %8.2f %7.1f | %7.2f %7.2f | %8.2f %7.2f | %5.2f %5.2f  (limit 2) | %7lld "
-                "%7.0f | %7s %5s %5s %6s\n",
+                "%7.0f | %7s %5s %5s (limit 3) %6s\n",
                 n, mb, save, whole, load, mb / load * 1e3, encode, decode, plainSync, plainNoSync, save / plainSync,
                 whole / plainSync, static_cast<long long>(peak - baseKb), double(peak - baseKb) * 1024.0 / n,
                 own[1].constData(), own[2].constData(), own[3].constData(), own[4].constData());
@@ -208,9 +236,9 @@ int main(int argc, char** argv)
         return runPeak(args.at(2));
 
     std::printf("Register save and load, median per operation; files in %s\n", qPrintable(QDir::currentPath()));
-    std::printf("%7s %8s | %8s %8s | %8s %7s | %7s %7s | %8s %7s | %5s %5s %9s | %7s %7s | %7s %5s %5s %6s\n",
+    std::printf("%7s %8s | %8s %8s | %8s %7s | %7s %7s | %8s %7s | %5s %5s %9s | %7s %7s | %7s %5s %5s %9s %6s\n",
                 "records", "MB", "save ms", "whole ms", "load ms", "MB/s", "enc ms", "dec ms", "plain ms", "nosync",
-                "ratio", "whole", "", "peak KB", "B/rec", "own KB", "load", "+save", "B/rec");
+                "ratio", "whole", "", "peak KB", "B/rec", "own KB", "load", "+save", "", "B/rec");
     std::fflush(stdout);
     for (int n : {1000, 10000, 100000}) {
         QProcess child;
@@ -221,11 +249,13 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    std::printf("save = an address in the middle edited, then saved (half the file changes); whole = the same at the\n"
-                "first record (all of it changes); plain = the whole image with pwrite + fdatasync; the three run in\n"
-                "turn each round; ratio = save / plain, whole = whole / plain; nosync = the plain write without its\n"
-                "flush; peak KB = VmHWM above the child's own start.\n"
-                "own = a fresh process that loads the file and saves it back: VmHWM above its start; load and +save\n"
-                "= that peak after the load and after the save, as times the file (limit 3.00); B/rec per record.\n");
+    std::printf(
+        "save = an address in the middle edited, then saved (half the file changes); whole = the same at the\n"
+        "first record (all of it changes); plain = the whole image with pwrite + fdatasync; the three run in\n"
+        "turn each round; ratio = save / plain, whole = whole / plain; nosync = the plain write without its\n"
+        "flush; peak KB = VmHWM above the child's own start.\n"
+        "own = a fresh process that loads the file, edits an address in the middle and saves it, twice: VmHWM above\n"
+        "its start, taken after a small register went the same way; load and +save = that peak after the\n"
+        "load and after the save, as times the file; B/rec per record.\n");
     return 0;
 }

@@ -1,7 +1,8 @@
-// Crash-state explorer of the data file. HeldFile's recorder logs the file operations of one save,
-// one exit (final save and backup copy), one restore from the backup and one "Создать заново" (over a
-// damaged file and with none); then every state a power cut may leave on a file system that journals
-// its metadata in order (ext4 data=ordered and the like) is built as real files and loaded with
+// Crash-state explorer of the data file. HeldFile's recorder logs the file operations of two saves
+// (every record changed; a few, after a save of a few), one exit (final save and backup copy), one
+// restore from the backup and one "Создать заново" (over a damaged file and with none); then every
+// state a power cut may leave on a file system that journals its metadata in order (ext4
+// data=ordered and the like) is built as real files and loaded with
 // DataFile::LoadData, as the tool's start loads it:
 //  - the cut falls after any operation of the run;
 //  - a file's bytes and length as of its last flush are durable; its writes since then persist in any
@@ -697,6 +698,14 @@ QByteArray bytesOf(int n, const QByteArray& street = "Sadovaya st. ")
     return DataFormat::write(store);
 }
 
+void editRow(RecordStore& store, int row, const QByteArray& address)
+{
+    store.setCurrentRow(row);
+    store.edit();
+    store.setText(Field::ADDRESS, address);
+    store.post();
+}
+
 // Every address changed, so that a save rewrites every block; `keep` records stay.
 void editAll(RecordStore& store, const QByteArray& street, int keep)
 {
@@ -732,6 +741,24 @@ std::vector<Scenario> scenarios(int n)
                            return false;
                        // Longer addresses: the file grows.
                        editAll(store, "Bulvar Pobedy, korpus ", store.count());
+                       return true;
+                   },
+                   [](RecordStore&, DataFile& file) { file.SaveData(); }});
+    out.push_back({QStringLiteral("save, a few records"), a, olderBackup,
+                   [=](RecordStore& store, DataFile& file) {
+                       if (!loadAndSave(file))
+                           return false;
+                       // A save of a few changes, then one that moves the rest of the file and
+                       // leaves its last bytes: what the kept image gives, on what it gave.
+                       editRow(store, store.count() / 2, "Bulvar Pobedy, korpus 1");
+                       file.SaveData();
+                       store.setCurrentRow(store.count() / 3);
+                       store.insert();
+                       store.setText(Field::ADDRESS, "Prospekt Mira 1");
+                       store.post();
+                       editRow(store, store.count() * 2 / 3, "Pr. 2");
+                       store.setCurrentRow(store.count() - 2);
+                       store.remove();
                        return true;
                    },
                    [](RecordStore&, DataFile& file) { file.SaveData(); }});

@@ -83,6 +83,8 @@ private slots:
     void readOnlyDataFileIsNotLoaded();
     void loadDerivesMaxRecordIdAndMasterCode();
     void savingNeverShrinksTheFile();
+    void savesOfAFewRecordsLeaveTheWholeRegister_data();
+    void savesOfAFewRecordsLeaveTheWholeRegister();
     void restoreOfShorterBackupOverLongerDamagedFile();
     void restoreFailsWithoutBackup();
     void createAnewKeepsTheIntactRecords();
@@ -233,6 +235,49 @@ void TestDataFile::savingNeverShrinksTheFile()
     QCOMPARE(file.LoadData(), 0);
     QCOMPARE(ids(store), QList<qint32>({1, 4}));
     QCOMPARE(file.MaxRecordId, 4);
+}
+
+void TestDataFile::savesOfAFewRecordsLeaveTheWholeRegister_data()
+{
+    // One save per row changed: its PULT_NUM, of the given length (three digits before), or the
+    // row removed when negative.
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<QList<int>>("lengths");
+    QTest::newRow("same length, then longer") << QList<int>({200, 200, 250}) << QList<int>({3, 30, 3});
+    QTest::newRow("first and last records") << QList<int>({0, 399}) << QList<int>({70, 1});
+    QTest::newRow("removed: the file keeps its tail") << QList<int>({-5, -390, -100}) << QList<int>({0, 0, 0});
+    QTest::newRow("shorter, then longer, in one block") << QList<int>({300, 301, 300}) << QList<int>({2, 60, 13});
+}
+
+// A register of some forty blocks saved again and again after a change or two: each save writes
+// the few blocks its change reaches, and the file holds the whole register after each.
+void TestDataFile::savesOfAFewRecordsLeaveTheWholeRegister()
+{
+    QFETCH(QList<int>, rows);
+    QFETCH(QList<int>, lengths);
+    QList<qint32> all;
+    for (qint32 id = 1; id <= 400; ++id)
+        all.append(id);
+    QVERIFY(writeFile(path("Trinket.dat"), registerBytes(all)));
+    RecordStore store;
+    DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
+    QCOMPARE(file.LoadData(), 0);
+    for (int i = 0; i < rows.size(); ++i) {
+        store.setCurrentRow(qAbs(rows.at(i)));
+        if (rows.at(i) < 0) {
+            store.remove();
+        } else {
+            store.edit();
+            store.setText(Field::PULT_NUM, QByteArray(lengths.at(i), char('a' + i)));
+            store.post();
+        }
+        file.SaveData();
+        const QByteArray bytes = DataFormat::write(store);
+        QCOMPARE(readFile(path("Trinket.dat")).left(bytes.size()), bytes);
+    }
+    const std::vector<Record> saved = store.rows();
+    QCOMPARE(file.LoadData(), 0);
+    QVERIFY(store.rows() == saved);
 }
 
 void TestDataFile::restoreOfShorterBackupOverLongerDamagedFile()
