@@ -1,6 +1,6 @@
-#include "application.h"
+#include "app/application.h"
 
-#include "messagebox.h"
+#include "app/messagebox.h"
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)

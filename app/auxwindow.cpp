@@ -1,7 +1,7 @@
-#include "auxwindow.h"
+#include "app/auxwindow.h"
 
-#include "lifecycle.h"
-#include "messagebox.h"
+#include "app/lifecycle.h"
+#include "app/messagebox.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

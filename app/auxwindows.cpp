@@ -1,6 +1,6 @@
-#include "auxwindows.h"
+#include "app/auxwindows.h"
 
-#include "portlist.h"
+#include "app/portlist.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,9 +1,9 @@
-#include "formstorage.h"
+#include "app/formstorage.h"
 
-#include "lifecycle.h"
-#include "messagebox.h"
-#include "screenfit.h"
-#include "systemstore.h"
+#include "app/lifecycle.h"
+#include "app/messagebox.h"
+#include "app/screenfit.h"
+#include "app/systemstore.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

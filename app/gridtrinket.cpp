@@ -1,8 +1,8 @@
-#include "gridtrinket.h"
+#include "app/gridtrinket.h"
 
-#include "messagebox.h"
-#include "recordstore.h"
-#include "registermodel.h"
+#include "app/messagebox.h"
+#include "app/registermodel.h"
+#include "register/recordstore.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "importpreview.h"
+#include "app/importpreview.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "auxwindow.h"
-#include "registercsv.h"
+#include "app/auxwindow.h"
+#include "register/registercsv.h"
 
 class QLabel;
 class QPushButton;

@@ -1,4 +1,4 @@
-#include "instancemarker.h"
+#include "app/instancemarker.h"
 
 #include <QLocalServer>
 

@@ -1,3 +1,3 @@
-#include "lifecycle.h"
+#include "app/lifecycle.h"
 
 Q_LOGGING_CATEGORY(lcLifecycle, "qm407.lifecycle", QtWarningMsg)

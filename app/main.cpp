@@ -1,9 +1,9 @@
-#include "application.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "quitrequest.h"
-#include "startup.h"
-#include "termination.h"
+#include "app/application.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/quitrequest.h"
+#include "app/startup.h"
+#include "app/termination.h"
 
 #include <QIcon>
 #include <QLocale>

@@ -1,7 +1,7 @@
-#include "portlist.h"
+#include "app/portlist.h"
 
-#include "portsystem.h"
-#include "seriallink.h"
+#include "device/portsystem.h"
+#include "device/seriallink.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

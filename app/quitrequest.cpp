@@ -1,6 +1,6 @@
-#include "quitrequest.h"
+#include "app/quitrequest.h"
 
-#include "auxwindow.h"
+#include "app/auxwindow.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,7 +1,7 @@
-#include "registermodel.h"
+#include "app/registermodel.h"
 
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QFont>
 

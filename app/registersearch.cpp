@@ -1,7 +1,7 @@
-#include "registersearch.h"
+#include "app/registersearch.h"
 
-#include "gridtrinket.h"
-#include "registermodel.h"
+#include "app/gridtrinket.h"
+#include "app/registermodel.h"
 
 #include <QAction>
 #include <QKeyEvent>

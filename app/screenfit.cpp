@@ -1,4 +1,4 @@
-#include "screenfit.h"
+#include "app/screenfit.h"
 
 #include <QGuiApplication>
 #include <QScreen>

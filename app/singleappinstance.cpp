@@ -1,6 +1,6 @@
-#include "singleappinstance.h"
+#include "app/singleappinstance.h"
 
-#include "instancemarker.h"
+#include "app/instancemarker.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

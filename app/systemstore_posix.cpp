@@ -1,4 +1,4 @@
-#include "systemstore.h"
+#include "app/systemstore.h"
 
 #include <QStandardPaths>
 

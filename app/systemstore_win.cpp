@@ -1,6 +1,6 @@
-#include "systemstore.h"
+#include "app/systemstore.h"
 
-#include "formstorage.h"
+#include "app/formstorage.h"
 
 namespace SystemStore {
 

@@ -1,6 +1,6 @@
-#include "termination.h"
+#include "app/termination.h"
 
-#include "quitrequest.h"
+#include "app/quitrequest.h"
 
 #include <QObject>
 

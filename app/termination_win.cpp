@@ -1,4 +1,4 @@
-#include "termination.h"
+#include "app/termination.h"
 
 void Termination::install(QObject*)
 {

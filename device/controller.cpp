@@ -1,8 +1,8 @@
-#include "controller.h"
+#include "device/controller.h"
 
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "seriallink.h"
+#include "device/deviceerror.h"
+#include "device/devicetexts.h"
+#include "device/seriallink.h"
 
 #include <QThread>
 

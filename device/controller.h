@@ -1,6 +1,6 @@
 #pragma once
 
-#include "memorymap.h"
+#include "device/memorymap.h"
 
 #include <QByteArray>
 #include <QString>

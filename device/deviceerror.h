@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messageerror.h"
+#include "error/messageerror.h"
 
 // The error of every failed controller exchange.
 class DeviceError final : public MessageError

@@ -1,4 +1,4 @@
-#include "lowlatency.h"
+#include "device/lowlatency.h"
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "lowlatency.h"
+#include "device/lowlatency.h"
 
 // No portable request exists; the adapter's own setting applies.
 bool LowLatency::request(int)

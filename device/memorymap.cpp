@@ -1,4 +1,4 @@
-#include "memorymap.h"
+#include "device/memorymap.h"
 
 MemoryMap MemoryMap::qm407v11()
 {

@@ -1,4 +1,4 @@
-#include "portsystem.h"
+#include "device/portsystem.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
-#include "seriallink.h"
+#include "device/seriallink.h"
 
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "portsystem.h"
-#include "serialtrace.h"
+#include "device/deviceerror.h"
+#include "device/devicetexts.h"
+#include "device/portsystem.h"
+#include "device/serialtrace.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

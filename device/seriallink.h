@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "serialport.h"
+#include "device/serialport.h"
 
 class SerialTrace;
 

@@ -1,7 +1,7 @@
-#include "serialport.h"
+#include "device/serialport.h"
 
-#include "lowlatency.h"
-#include "portsystem.h"
+#include "device/lowlatency.h"
+#include "device/portsystem.h"
 
 #include <QSerialPort>
 

@@ -1,6 +1,6 @@
-#include "serialport.h"
+#include "device/serialport.h"
 
-#include "portsystem.h"
+#include "device/portsystem.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -1,6 +1,6 @@
-#include "serialtrace.h"
+#include "device/serialtrace.h"
 
-#include "tracefile.h"
+#include "device/tracefile.h"
 
 #include <QDateTime>
 #include <QDir>

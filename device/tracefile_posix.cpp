@@ -1,4 +1,4 @@
-#include "tracefile.h"
+#include "device/tracefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // crashes, reads out of bounds or allocates a declared length. What it loads must be written
 // and read back unchanged. Read as a file is read, in short pieces, the same bytes give the
 // same records, the same error and the same length taken.
-#include "dataformat.h"
-#include "recordstore.h"
-#include "registererror.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/registererror.h"
 
 #include <algorithm>
 #include <cstdint>

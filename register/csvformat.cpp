@@ -1,4 +1,4 @@
-#include "csvformat.h"
+#include "register/csvformat.h"
 
 #include <QIODevice>
 

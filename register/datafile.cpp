@@ -1,8 +1,8 @@
-#include "datafile.h"
+#include "register/datafile.h"
 
-#include "dataformat.h"
-#include "recordstore.h"
-#include "registererror.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/registererror.h"
 
 #include <QCryptographicHash>
 #include <QDir>

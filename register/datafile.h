@@ -1,8 +1,8 @@
 #pragma once
 
-#include "heldfile.h"
-#include "saveimage.h"
-#include "savejournal.h"
+#include "register/heldfile.h"
+#include "register/saveimage.h"
+#include "register/savejournal.h"
 
 #include <QString>
 #include <QStringList>

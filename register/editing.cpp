@@ -1,7 +1,7 @@
-#include "editing.h"
+#include "register/editing.h"
 
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,5 +1,5 @@
-#include "heldfile.h"
-#include "heldfile_p.h"
+#include "register/heldfile.h"
+#include "register/heldfile_p.h"
 
 #include <QFileInfo>
 

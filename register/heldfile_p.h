@@ -3,7 +3,7 @@
 // The per-platform half of HeldFile: each platform's file (heldfile_posix.cpp, heldfile_win.cpp)
 // defines these primitives, and heldfile.cpp builds the held file and its helpers on them once.
 
-#include "heldfile.h"
+#include "register/heldfile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "heldfile_p.h"
+#include "register/heldfile_p.h"
 
 #include <QDir>
 #include <QFileInfo>

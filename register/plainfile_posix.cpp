@@ -1,4 +1,4 @@
-#include "plainfile.h"
+#include "register/plainfile.h"
 
 #include <QFile>
 

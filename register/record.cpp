@@ -1,6 +1,6 @@
-#include "record.h"
+#include "register/record.h"
 
-#include "registererror.h"
+#include "register/registererror.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "recordstore.h"
+#include "register/recordstore.h"
 
-#include "registererror.h"
+#include "register/registererror.h"
 
 #include <cstring>
 

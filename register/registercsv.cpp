@@ -1,10 +1,10 @@
-#include "registercsv.h"
+#include "register/registercsv.h"
 
-#include "csvformat.h"
-#include "editing.h"
-#include "plainfile.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/csvformat.h"
+#include "register/editing.h"
+#include "register/plainfile.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "saveimage.h"
+#include "register/saveimage.h"
 
-#include "dataformat.h"
+#include "register/dataformat.h"
 
 #include <cstring>
 #include <limits>

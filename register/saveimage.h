@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recordstore.h"
+#include "register/recordstore.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "savejournal.h"
+#include "register/savejournal.h"
 
-#include "heldfile.h"
+#include "register/heldfile.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "text1251.h"
+#include "register/text1251.h"
 
 #include <array>
 #include <vector>

@@ -5,9 +5,9 @@
 
 // The register keeps its texts as single-byte Windows-1251 strings; these convert at the edges.
 namespace Text1251 {
-QByteArray fromUnicode(const QString& text);        // unmappable characters become '?'
+QByteArray fromUnicode(const QString& text); // unmappable characters become '?'
 QString toUnicode(const QByteArray& bytes);
-QByteArray fromUtf8(const QByteArray& utf8);         // for the data file's UTF-8 texts
+QByteArray fromUtf8(const QByteArray& utf8); // for the data file's UTF-8 texts
 QByteArray toUtf8(const QByteArray& bytes);
 // One character each way, as the whole-text conversions do it: a UTF-16 unit without a byte
 // becomes '?'.

@@ -1,5 +1,5 @@
 // Stands in for a controller on a pseudo-terminal, so the tool can be tried without hardware.
-#include "simulator.h"
+#include "sim/simulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,11 +1,11 @@
 // Renders the main window with a sample register and every auxiliary window to PNG files,
 // so the layout can be reviewed without a desktop.
-#include "application.h"
-#include "dataformat.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "app/application.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QComboBox>
 #include <QDir>

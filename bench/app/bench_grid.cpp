@@ -1,14 +1,14 @@
 // The register grid with a large register: load and first paint through the real main window,
 // and a header sort, each against the plain work it cannot avoid.
-#include "application.h"
-#include "benchfolders.h"
-#include "datafile.h"
-#include "dataformat.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "app/application.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "bench/app/benchfolders.h"
+#include "register/datafile.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QDir>
 #include <QElapsedTimer>

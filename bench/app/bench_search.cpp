@@ -1,13 +1,13 @@
 // Register search with a large register: each keystroke's filter and repaint through the real
 // main window, against a plain case-insensitive substring scan of the same strings.
-#include "application.h"
-#include "benchfolders.h"
-#include "dataformat.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "app/application.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "bench/app/benchfolders.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "benchfolders.h"
+#include "bench/app/benchfolders.h"
 
-#include "dataformat.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "record.h"
+#include "register/record.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
 // Reads all 256 cells one exchange at a time from a simulator that keeps to 9600 baud and
 // compares the time with what the wire itself needs.
-#include "controller.h"
-#include "seriallink.h"
-#include "simulator.h"
+#include "device/controller.h"
+#include "device/seriallink.h"
+#include "sim/simulator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

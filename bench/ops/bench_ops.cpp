@@ -1,10 +1,10 @@
 // Journal reading and memory dump through the main window's own commands, against the
 // simulated controller pacing its line at 9600 baud. Prints each time and its ratio to the
 // line's physical limit.
-#include "auxwindow.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "opsrig.h"
+#include "app/auxwindow.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "tests/support/opsrig.h"
 
 #include <QAction>
 #include <QApplication>

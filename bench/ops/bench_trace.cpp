@@ -1,8 +1,8 @@
 // The 256-cell memory dump against the simulated controller pacing its line at 9600 baud, with
 // the serial trace off and on in alternate rounds. Prints both times and their ratio.
-#include "serialtrace.h"
-#include "service.h"
-#include "simulatedcontroller.h"
+#include "device/ops/service.h"
+#include "device/serialtrace.h"
+#include "tests/support/simulatedcontroller.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // Save and load of registers of 1,000 to 100,000 records on the real disk, against a plain
 // write of the same bytes with the same flush. Each size runs in a child process so that its
 // peak memory is its own.
-#include "datafile.h"
-#include "dataformat.h"
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/datafile.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -16,10 +16,10 @@
 // built in one folder that also holds the home and XDG folders, so files the run keeps elsewhere for
 // its user are in every state too. Prints the states explored and failing per register size; the
 // exit code is 1 on any failure.
-#include "datafile.h"
-#include "dataformat.h"
-#include "heldfile.h"
-#include "recordstore.h"
+#include "register/datafile.h"
+#include "register/dataformat.h"
+#include "register/heldfile.h"
+#include "register/recordstore.h"
 
 #include <QCoreApplication>
 #include <QDir>

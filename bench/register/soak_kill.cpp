@@ -7,10 +7,10 @@
 // it: the register must load without the recovery window, as the last completed save or the one
 // in progress, with the file's bytes exactly as a save writes them; the backup must be the old
 // one or the new one, byte for byte. Prints the counts; the exit code is 1 on any failure.
-#include "datafile.h"
-#include "dataformat.h"
-#include "editing.h"
-#include "recordstore.h"
+#include "register/datafile.h"
+#include "register/dataformat.h"
+#include "register/editing.h"
+#include "register/recordstore.h"
 
 #include <QCoreApplication>
 #include <QDir>

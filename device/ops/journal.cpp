@@ -1,4 +1,4 @@
-#include "journal.h"
+#include "device/ops/journal.h"
 
 namespace DeviceOps {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controller.h"
+#include "device/controller.h"
 
 #include <QList>
 #include <QString>

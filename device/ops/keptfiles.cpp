@@ -1,6 +1,6 @@
-#include "keptfiles.h"
+#include "device/ops/keptfiles.h"
 
-#include "memoryimage.h"
+#include "device/ops/memoryimage.h"
 
 #include <QDir>
 #include <QFile>

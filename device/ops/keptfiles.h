@@ -2,7 +2,7 @@
 
 #include "error/outcome.h"
 
-#include "journal.h"
+#include "device/ops/journal.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "memoryimage.h"
+#include "device/ops/memoryimage.h"
 
-#include "controller.h"
-#include "memorymap.h"
+#include "device/controller.h"
+#include "device/memorymap.h"
 
 #include <algorithm>
 

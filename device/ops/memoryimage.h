@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zoneparams.h"
+#include "device/ops/zoneparams.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "service.h"
+#include "device/ops/service.h"
 
-#include "controller.h"
-#include "journal.h"
+#include "device/controller.h"
+#include "device/ops/journal.h"
 
 namespace DeviceOps {
 

@@ -1,7 +1,7 @@
-#include "trinket.h"
+#include "device/ops/trinket.h"
 
-#include "controller.h"
-#include "opstexts.h"
+#include "device/controller.h"
+#include "device/ops/opstexts.h"
 
 namespace DeviceOps {
 

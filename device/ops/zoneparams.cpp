@@ -1,6 +1,6 @@
-#include "zoneparams.h"
+#include "device/ops/zoneparams.h"
 
-#include "controller.h"
+#include "device/controller.h"
 
 namespace DeviceOps {
 

@@ -1,7 +1,7 @@
 // The nine auxiliary windows on their own: design, limits, keys and the modal protocol.
-#include "apptest.h"
-#include "auxwindows.h"
-#include "messagebox.h"
+#include "app/auxwindows.h"
+#include "app/messagebox.h"
+#include "tests/support/apptest.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -425,8 +425,9 @@ private slots:
             QTest::keyClick(w.BtNew, Qt::Key_Enter, Qt::KeypadModifier);
         });
         QCOMPARE(w.ShowModal(), 1);
-        QCOMPARE(ran, (QStringList {QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate"),
-                                    QStringLiteral("new"), QStringLiteral("terminate"), QStringLiteral("new")}));
+        QCOMPARE(ran,
+                 (QStringList {QStringLiteral("restore"), QStringLiteral("new"), QStringLiteral("terminate"),
+                               QStringLiteral("new"), QStringLiteral("terminate"), QStringLiteral("new")}));
     }
 
     void enterOnAFocusedButtonPressesIt()

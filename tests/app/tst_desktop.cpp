@@ -1,12 +1,12 @@
 // The tool as a desktop program: port list, Qt's own texts, screen placement, screen reader names.
-#include "apptest.h"
-#include "auxwindows.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "portlist.h"
-#include "screenfit.h"
-#include "startup.h"
+#include "app/auxwindows.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/portlist.h"
+#include "app/screenfit.h"
+#include "app/startup.h"
+#include "tests/support/apptest.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

@@ -1,9 +1,9 @@
 // The main window's design and routing: controls, menus, actions, EnableControls and the grid.
-#include "apptest.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "registermodel.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/registermodel.h"
+#include "tests/support/apptest.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -62,8 +62,10 @@ private slots:
         QCOMPARE(w->GridTrinket->geometry(), QRect(0, 0, 561, 409));
         // Centred on the screen at start, with nothing stored.
         const QPoint screenCentre = w->screen()->availableGeometry().center();
-        QVERIFY2((w->frameGeometry().center() - screenCentre).manhattanLength() <= 8,
-                 qPrintable(QStringLiteral("%1,%2").arg(w->frameGeometry().center().x()).arg(w->frameGeometry().center().y())));
+        QVERIFY2(
+            (w->frameGeometry().center() - screenCentre).manhattanLength() <= 8,
+            qPrintable(
+                QStringLiteral("%1,%2").arg(w->frameGeometry().center().x()).arg(w->frameGeometry().center().y())));
 
         const QList<std::tuple<QPushButton*, int, QString, QString>> buttons = {
             {w->BtSetTrink, 104, QStringLiteral("Установить брелки (F2)"), QString()},

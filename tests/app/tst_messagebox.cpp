@@ -1,9 +1,9 @@
 // The one message box function: the three kinds, the uncaught-error display and its
 // full-stop rule, the guard around handlers, and a real box answered by a click.
-#include "apptest.h"
-#include "deviceerror.h"
-#include "messagebox.h"
-#include "registererror.h"
+#include "app/messagebox.h"
+#include "device/deviceerror.h"
+#include "register/registererror.h"
+#include "tests/support/apptest.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -130,8 +130,9 @@ private slots:
         QCoreApplication::sendEvent(&object, &event);
         QCoreApplication::postEvent(&object, new QEvent(QEvent::User));
         QCoreApplication::processEvents();
-        QCOMPARE(MessageBoxSeam::texts(), (QStringList{QStringLiteral("Ошибка записи данных в EEPROM."),
-                                                       QStringLiteral("Ошибка записи данных в EEPROM.")}));
+        QCOMPARE(MessageBoxSeam::texts(),
+                 (QStringList {QStringLiteral("Ошибка записи данных в EEPROM."),
+                               QStringLiteral("Ошибка записи данных в EEPROM.")}));
     }
 
     // Without a scripted answer a real, task-modal box comes up and reports the clicked button.
@@ -145,7 +146,8 @@ private slots:
         QTest::newRow("question no") << 0x2034 << int(QMessageBox::No) << int(ButtonNo) << int(QMessageBox::Warning);
         QTest::newRow("error") << 0x2010 << int(QMessageBox::Ok) << int(ButtonOk) << int(QMessageBox::Critical);
         QTest::newRow("result") << 0x2040 << int(QMessageBox::Ok) << int(ButtonOk) << int(QMessageBox::Information);
-        QTest::newRow("grid cancel") << 0x21 << int(QMessageBox::Cancel) << int(ButtonCancel) << int(QMessageBox::Question);
+        QTest::newRow("grid cancel") << 0x21 << int(QMessageBox::Cancel) << int(ButtonCancel)
+                                     << int(QMessageBox::Question);
     }
     void realBoxReportsTheClickedButton()
     {

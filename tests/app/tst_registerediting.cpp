@@ -1,11 +1,11 @@
 // Adding, editing, deleting and erasing through the real main window and its record window,
 // with the data file on disk as the witness.
-#include "apptest.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "registermodel.h"
-#include "text1251.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/registermodel.h"
+#include "register/text1251.h"
+#include "tests/support/apptest.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,9 +1,9 @@
 // The grid's model over the register: its display order and its search, each set against the
 // plain rule on texts as shown (QString's case-insensitive order, a case-folded substring).
-#include "fixtures.h"
-#include "recordstore.h"
-#include "registermodel.h"
-#include "text1251.h"
+#include "app/registermodel.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
+#include "tests/support/fixtures.h"
 
 #include <QAbstractItemModelTester>
 #include <QRandomGenerator>

@@ -1,12 +1,12 @@
 // The register search, export and import through the real main window, its grid and the data
 // file on disk.
-#include "apptest.h"
-#include "filedialog.h"
-#include "gridtrinket.h"
-#include "importpreview.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "registermodel.h"
+#include "app/filedialog.h"
+#include "app/gridtrinket.h"
+#include "app/importpreview.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/registermodel.h"
+#include "tests/support/apptest.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

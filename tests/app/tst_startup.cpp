@@ -1,12 +1,12 @@
 // Start-up, recovery, shut-down, the serial port and the quit request, with real files in a
 // temporary folder, a second process holding the data file and the simulator on a pty.
-#include "apptest.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "quitrequest.h"
-#include "simulator.h"
-#include "singleappinstance.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/quitrequest.h"
+#include "app/singleappinstance.h"
+#include "sim/simulator.h"
+#include "tests/support/apptest.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // Holds a port open from a second process: prints "open" or the failure text, then keeps the
 // port until its standard input ends.
-#include "seriallink.h"
+#include "device/seriallink.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
-#include "controller.h"
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "simulatedcontroller.h"
+#include "device/controller.h"
+#include "device/deviceerror.h"
+#include "device/devicetexts.h"
+#include "tests/support/simulatedcontroller.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

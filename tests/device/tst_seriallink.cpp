@@ -1,9 +1,9 @@
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "lowlatency.h"
-#include "portsystem.h"
-#include "seriallink.h"
-#include "simulator.h"
+#include "device/deviceerror.h"
+#include "device/devicetexts.h"
+#include "device/lowlatency.h"
+#include "device/portsystem.h"
+#include "device/seriallink.h"
+#include "sim/simulator.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "controller.h"
-#include "seriallink.h"
-#include "simulator.h"
+#include "device/controller.h"
+#include "device/seriallink.h"
+#include "sim/simulator.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

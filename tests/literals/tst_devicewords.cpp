@@ -1,9 +1,9 @@
 // The controller's words and cell numbers as the installer and the controller know them,
 // written out here rather than taken from the code's own constants.
-#include "devicetexts.h"
-#include "memorymap.h"
-#include "opstexts.h"
-#include "simulatedcontroller.h"
+#include "device/devicetexts.h"
+#include "device/memorymap.h"
+#include "device/ops/opstexts.h"
+#include "tests/support/simulatedcontroller.h"
 
 #include <QtTest>
 

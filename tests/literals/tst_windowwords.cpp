@@ -1,10 +1,10 @@
 // The main window's grid columns and the message boxes' captions as the installer knows them,
 // written out here rather than taken from the code's own constants.
-#include "apptest.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "opstexts.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "device/ops/opstexts.h"
+#include "tests/support/apptest.h"
 
 class TestWindowWords : public QObject
 {

@@ -1,14 +1,14 @@
 // What the installer keeps of a controller, below the windows: journal files, cell meanings,
 // the memory compare, the serial trace and the read-back after a parameter write.
-#include "controller.h"
-#include "deviceerror.h"
-#include "fixtures.h"
-#include "keptfiles.h"
-#include "memoryimage.h"
-#include "serialtrace.h"
-#include "service.h"
-#include "simulatedcontroller.h"
-#include "zoneparams.h"
+#include "device/controller.h"
+#include "device/deviceerror.h"
+#include "device/ops/keptfiles.h"
+#include "device/ops/memoryimage.h"
+#include "device/ops/service.h"
+#include "device/ops/zoneparams.h"
+#include "device/serialtrace.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/simulatedcontroller.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

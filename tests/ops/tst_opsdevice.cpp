@@ -1,12 +1,12 @@
-#include "controller.h"
-#include "deviceerror.h"
-#include "devicetexts.h"
-#include "fixtures.h"
-#include "journal.h"
-#include "opstexts.h"
-#include "service.h"
-#include "simulatedcontroller.h"
-#include "trinket.h"
+#include "device/controller.h"
+#include "device/deviceerror.h"
+#include "device/devicetexts.h"
+#include "device/ops/journal.h"
+#include "device/ops/opstexts.h"
+#include "device/ops/service.h"
+#include "device/ops/trinket.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/simulatedcontroller.h"
 
 #include <QtTest>
 

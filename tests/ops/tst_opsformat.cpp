@@ -1,7 +1,7 @@
-#include "journal.h"
-#include "service.h"
-#include "trinket.h"
-#include "zoneparams.h"
+#include "device/ops/journal.h"
+#include "device/ops/service.h"
+#include "device/ops/trinket.h"
+#include "device/ops/zoneparams.h"
 
 #include <QtTest>
 

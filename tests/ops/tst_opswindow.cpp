@@ -1,10 +1,10 @@
-#include "apptest.h"
-#include "auxwindow.h"
-#include "devicetexts.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "opsrig.h"
+#include "app/auxwindow.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "device/devicetexts.h"
+#include "tests/support/apptest.h"
+#include "tests/support/opsrig.h"
 
 #include <QAction>
 #include <QApplication>

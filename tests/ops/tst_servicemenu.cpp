@@ -1,13 +1,13 @@
 // The "Сервис" menu as an installer uses it, against the simulated controller: files compared
 // byte for byte, the compare after the memory changed, the options and the read-back.
-#include "apptest.h"
-#include "auxwindow.h"
-#include "filedialog.h"
-#include "formstorage.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "opsrig.h"
-#include "servicemenu.h"
+#include "app/auxwindow.h"
+#include "app/filedialog.h"
+#include "app/formstorage.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/servicemenu.h"
+#include "tests/support/apptest.h"
+#include "tests/support/opsrig.h"
 
 #include <QAction>
 #include <QApplication>

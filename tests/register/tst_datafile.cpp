@@ -1,11 +1,11 @@
-#include "datafile.h"
-#include "dataformat.h"
-#include "editing.h"
-#include "fixtures.h"
-#include "heldfile.h"
-#include "recordstore.h"
-#include "registererror.h"
-#include "savejournal.h"
+#include "register/datafile.h"
+#include "register/dataformat.h"
+#include "register/editing.h"
+#include "register/heldfile.h"
+#include "register/recordstore.h"
+#include "register/registererror.h"
+#include "register/savejournal.h"
+#include "tests/support/fixtures.h"
 
 #include <QProcess>
 #include <QScopeGuard>

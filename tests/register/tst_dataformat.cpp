@@ -1,8 +1,8 @@
-#include "dataformat.h"
-#include "fixtures.h"
-#include "recordstore.h"
-#include "registererror.h"
-#include "text1251.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/registererror.h"
+#include "register/text1251.h"
+#include "tests/support/fixtures.h"
 
 #include <QtEndian>
 #include <QtTest>

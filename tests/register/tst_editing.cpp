@@ -1,7 +1,7 @@
-#include "dataformat.h"
-#include "editing.h"
-#include "fixtures.h"
-#include "recordstore.h"
+#include "register/dataformat.h"
+#include "register/editing.h"
+#include "register/recordstore.h"
+#include "tests/support/fixtures.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "fixtures.h"
-#include "record.h"
-#include "registererror.h"
-#include "text1251.h"
+#include "register/record.h"
+#include "register/registererror.h"
+#include "register/text1251.h"
+#include "tests/support/fixtures.h"
 
 #include <QtTest>
 
@@ -25,7 +25,7 @@ void TestRecord::conversionRoundTripsEveryMappedByte()
 {
     QByteArray all;
     for (int b = 1; b < 256; ++b)
-        if (b != 0x98)   // the one byte Windows-1251 leaves unassigned
+        if (b != 0x98) // the one byte Windows-1251 leaves unassigned
             all.append(char(b));
     QCOMPARE(Text1251::fromUnicode(Text1251::toUnicode(all)), all);
     QCOMPARE(Text1251::fromUtf8(Text1251::toUtf8(all)), all);
@@ -39,8 +39,14 @@ void TestRecord::unmappableCharactersBecomeQuestionMarks()
     QCOMPARE(Text1251::fromUnicode(QStringLiteral("a中b")), QByteArray("a?b"));
     // One question mark for a character outside the basic plane, not one per UTF-16 unit.
     QCOMPARE(Text1251::fromUnicode(QString::fromUtf8("x\xF0\x9F\x98\x80y")), QByteArray("x?y"));
-    QCOMPARE(Text1251::fromUtf8(QByteArray("a\xFF\xFE" "b")).front(), 'a');
-    QCOMPARE(Text1251::fromUtf8(QByteArray("a\xFF\xFE" "b")).back(), 'b');
+    QCOMPARE(Text1251::fromUtf8(QByteArray("a\xFF\xFE"
+                                           "b"))
+                 .front(),
+             'a');
+    QCOMPARE(Text1251::fromUtf8(QByteArray("a\xFF\xFE"
+                                           "b"))
+                 .back(),
+             'b');
 }
 
 void TestRecord::upperCasingFollowsWindows1251()
@@ -58,7 +64,10 @@ void TestRecord::trimmingRemovesControlsAndBlanks()
     QCOMPARE(Text1251::trimmed(QByteArray(" \t\r\n105 A\x01 ")), QByteArray("105 A"));
     QCOMPARE(Text1251::trimmed(QByteArray("   ")), QByteArray());
     // 0xA0 is a no-break space in Windows-1251 but its code is above 32: it stays.
-    QCOMPARE(Text1251::trimmed(QByteArray("\xA0" "1 ")), QByteArray("\xA0" "1"));
+    QCOMPARE(Text1251::trimmed(QByteArray("\xA0"
+                                          "1 ")),
+             QByteArray("\xA0"
+                        "1"));
 }
 
 void TestRecord::nullAndEmptyAreDifferent()
@@ -87,7 +96,10 @@ void TestRecord::textsAreCutAtWidthAndNul()
     r.setText(Field::ADDRESS, cp(QByteArray(100, 'x').prepend("ж").constData()));
     QCOMPARE(r.asText(Field::ADDRESS).size(), 80);
     QCOMPARE(r.asText(Field::ADDRESS).front(), cp("ж").front());
-    r.setText(Field::CODE, QByteArray("12\0" "34", 5));
+    r.setText(Field::CODE,
+              QByteArray("12\0"
+                         "34",
+                         5));
     QCOMPARE(r.asText(Field::CODE), QByteArray("12"));
     r.setText(Field::CODE_D, QByteArray("\0abc", 4));
     QVERIFY(!r.isNull(Field::CODE_D));

@@ -1,6 +1,6 @@
-#include "fixtures.h"
-#include "recordstore.h"
-#include "registererror.h"
+#include "register/recordstore.h"
+#include "register/registererror.h"
+#include "tests/support/fixtures.h"
 
 #include <QAbstractItemModelTester>
 #include <QAbstractTableModel>
@@ -90,17 +90,17 @@ void TestRecordStore::navigationFlagsMoveAsTheTableSays()
     QCOMPARE(s.currentRow(), 1);
     QVERIFY(!s.bof() && !s.eof());
     s.next();
-    s.next();   // on the last record: stays, at-end set
+    s.next(); // on the last record: stays, at-end set
     QCOMPARE(s.currentRow(), 2);
     QVERIFY(!s.bof() && s.eof());
-    s.next();   // at-end already: nothing moves
+    s.next(); // at-end already: nothing moves
     QCOMPARE(s.currentRow(), 2);
     QVERIFY(s.eof());
     s.first();
     s.last();
     QCOMPARE(s.currentRow(), 2);
     QVERIFY(!s.bof() && s.eof());
-    s.setCurrentRow(1);   // a row chosen in the grid
+    s.setCurrentRow(1); // a row chosen in the grid
     QVERIFY(!s.bof() && !s.eof());
     QCOMPARE(s.asInteger(Field::ID_RECORD), 2);
 
@@ -123,14 +123,14 @@ void TestRecordStore::emptyRegisterHasBothFlags()
     QVERIFY(s.isNull(Field::PULT_NUM));
     QCOMPARE(s.asText(Field::PULT_NUM), QByteArray());
     QCOMPARE(s.asInteger(Field::ID_RECORD), 0);
-    s.remove();   // nothing to delete
+    s.remove(); // nothing to delete
     QCOMPARE(s.count(), 0);
 }
 
 void TestRecordStore::insertGoesBeforeTheCurrentRecord()
 {
     RecordStore s;
-    s.insert();   // empty register: becomes the only record
+    s.insert(); // empty register: becomes the only record
     s.setInteger(Field::ID_RECORD, 1);
     s.post();
     QCOMPARE(order(s), QList<qint32>({1}));
@@ -139,14 +139,14 @@ void TestRecordStore::insertGoesBeforeTheCurrentRecord()
     appendNumbered(s, {2, 3});
     s.locate(Field::ID_RECORD, 3);
     s.insert();
-    QVERIFY(s.isNull(Field::ID_RECORD));   // a fresh record, not a copy of the current one
+    QVERIFY(s.isNull(Field::ID_RECORD)); // a fresh record, not a copy of the current one
     s.setInteger(Field::ID_RECORD, 4);
     s.post();
     QCOMPARE(order(s), QList<qint32>({1, 2, 4, 3}));
     QCOMPARE(s.asInteger(Field::ID_RECORD), 4);
     QVERIFY(!s.bof() && !s.eof());
 
-    s.last();   // at-end: the insert still goes before the last record
+    s.last(); // at-end: the insert still goes before the last record
     s.insert();
     s.setInteger(Field::ID_RECORD, 5);
     s.post();
@@ -163,19 +163,19 @@ void TestRecordStore::editPostAndCancel()
 
     s.edit();
     s.setText(Field::ADDRESS, "Lenina 1");
-    QCOMPARE(s.asText(Field::ADDRESS), QByteArray("Lenina 1"));   // the pending value is read back
-    QVERIFY(s.at(1).isNull(Field::ADDRESS));                        // but not stored yet
+    QCOMPARE(s.asText(Field::ADDRESS), QByteArray("Lenina 1")); // the pending value is read back
+    QVERIFY(s.at(1).isNull(Field::ADDRESS)); // but not stored yet
     s.cancel();
     QVERIFY(s.isNull(Field::ADDRESS));
 
     s.edit();
     s.setText(Field::ADDRESS, "");
     s.post();
-    QCOMPARE(order(s), QList<qint32>({1, 2}));   // editing never moves a record
+    QCOMPARE(order(s), QList<qint32>({1, 2})); // editing never moves a record
     QVERIFY(!s.at(1).isNull(Field::ADDRESS));
     QCOMPARE(s.currentRow(), 1);
 
-    s.cancel();   // nothing pending: nothing happens
+    s.cancel(); // nothing pending: nothing happens
     s.insert();
     s.cancel();
     QCOMPARE(s.count(), 2);
@@ -191,7 +191,7 @@ void TestRecordStore::editPostAndCancel()
 void TestRecordStore::locateIsExactAndNeverMatchesNull()
 {
     RecordStore s;
-    Record nullNumber;   // ID_RECORD null: must not be found as 0
+    Record nullNumber; // ID_RECORD null: must not be found as 0
     s.append(nullNumber);
     appendNumbered(s, {5, 0, 7});
     Record lower;
@@ -211,11 +211,11 @@ void TestRecordStore::locateIsExactAndNeverMatchesNull()
     QCOMPARE(s.currentRow(), 4);
 
     s.last();
-    QVERIFY(!s.locate(Field::PULT_NUM, QByteArray("10")));   // no partial match of "105" etc.
-    QVERIFY(!s.locate(Field::PULT_NUM, QByteArray("")));     // null texts are not ""
+    QVERIFY(!s.locate(Field::PULT_NUM, QByteArray("10"))); // no partial match of "105" etc.
+    QVERIFY(!s.locate(Field::PULT_NUM, QByteArray(""))); // null texts are not ""
     QVERIFY(!s.locate(Field::ID_TRINK, 0));
     QCOMPARE(s.currentRow(), 5);
-    QVERIFY(s.eof());   // not found: flags unchanged
+    QVERIFY(s.eof()); // not found: flags unchanged
 }
 
 void TestRecordStore::deleteMovesToTheFollowingRecord()
@@ -227,7 +227,7 @@ void TestRecordStore::deleteMovesToTheFollowingRecord()
     QCOMPARE(order(s), QList<qint32>({1, 3}));
     QCOMPARE(s.asInteger(Field::ID_RECORD), 3);
     QVERIFY(!s.bof() && !s.eof());
-    s.remove();   // the last one: the new last record becomes current
+    s.remove(); // the last one: the new last record becomes current
     QCOMPARE(s.asInteger(Field::ID_RECORD), 1);
     QVERIFY(!s.bof() && !s.eof());
     s.remove();
@@ -255,7 +255,7 @@ void TestRecordStore::closedStoreRefusesOperations()
     s.activate();
     QCOMPARE(s.count(), 0);
     appendNumbered(s, {1});
-    s.activate();   // already open: keeps its records
+    s.activate(); // already open: keeps its records
     QCOMPARE(s.count(), 1);
 }
 

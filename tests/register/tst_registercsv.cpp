@@ -1,9 +1,9 @@
 // The register as a spreadsheet file: export, import round trips, refusals and hostile files.
-#include "editing.h"
-#include "fixtures.h"
-#include "recordstore.h"
-#include "registercsv.h"
-#include "text1251.h"
+#include "register/editing.h"
+#include "register/recordstore.h"
+#include "register/registercsv.h"
+#include "register/text1251.h"
+#include "tests/support/fixtures.h"
 
 #include <QBuffer>
 #include <QFile>

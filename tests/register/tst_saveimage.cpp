@@ -1,7 +1,7 @@
-#include "dataformat.h"
-#include "fixtures.h"
-#include "recordstore.h"
-#include "saveimage.h"
+#include "register/dataformat.h"
+#include "register/recordstore.h"
+#include "register/saveimage.h"
+#include "tests/support/fixtures.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

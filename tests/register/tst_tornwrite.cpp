@@ -1,6 +1,6 @@
-#include "datafile.h"
-#include "fixtures.h"
-#include "recordstore.h"
+#include "register/datafile.h"
+#include "register/recordstore.h"
+#include "tests/support/fixtures.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -56,7 +56,8 @@ void TestTornWrite::killedSaverNeverLeavesAWrongRegister()
         DataFile file(loaded, path, backup);
         if (file.LoadData() != 0) {
             const QByteArray bytes = Fixtures::readFile(path);
-            QVERIFY2(!bytes.isEmpty() && bytes.at(0) == 0, qPrintable(QStringLiteral("kill %1 left a damaged file").arg(i)));
+            QVERIFY2(!bytes.isEmpty() && bytes.at(0) == 0,
+                     qPrintable(QStringLiteral("kill %1 left a damaged file").arg(i)));
             ++refused;
             // The next saver needs a file that loads: put a saved register back.
             RecordStore again;

@@ -1,4 +1,4 @@
-#include "singleappinstance.h"
+#include "app/singleappinstance.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -18,7 +18,8 @@ int main(int argc, char* argv[])
         std::printf("received %s\n", line.toHex().constData());
         std::fflush(stdout);
     });
-    const QString marker = qEnvironmentVariable("QM407_PROBE_MARKER", QStringLiteral("{DE93EB52-9B04-4347-BDA5-B46D457C1F86}"));
+    const QString marker
+        = qEnvironmentVariable("QM407_PROBE_MARKER", QStringLiteral("{DE93EB52-9B04-4347-BDA5-B46D457C1F86}"));
     try {
         guard.SetMarker(marker);
         guard.Loaded();

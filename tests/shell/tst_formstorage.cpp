@@ -1,10 +1,10 @@
-#include "apptest.h"
-#include "formstorage.h"
-#include "gridtrinket.h"
-#include "messagebox.h"
-#include "mntavro.h"
-#include "quitrequest.h"
-#include "simulator.h"
+#include "app/formstorage.h"
+#include "app/gridtrinket.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
+#include "app/quitrequest.h"
+#include "sim/simulator.h"
+#include "tests/support/apptest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,12 +23,13 @@
 namespace {
 using Values = QMap<QString, QString>;
 
-const QStringList PlacementNames{
-    QStringLiteral("FormVersion"), QStringLiteral("Flags"), QStringLiteral("ShowCmd"), QStringLiteral("PixelsPerInch"),
-    QStringLiteral("MinMaxPos"), QStringLiteral("NormPos"), QStringLiteral("Visible")};
+const QStringList PlacementNames {QStringLiteral("FormVersion"), QStringLiteral("Flags"),
+                                  QStringLiteral("ShowCmd"),     QStringLiteral("PixelsPerInch"),
+                                  QStringLiteral("MinMaxPos"),   QStringLiteral("NormPos"),
+                                  QStringLiteral("Visible")};
 
 // The values a first run writes for the controls, in their order.
-const QList<QPair<QString, QString>> Defaults{
+const QList<QPair<QString, QString>> Defaults {
     {QStringLiteral("OpDelay1_Value"), QStringLiteral("30")},
     {QStringLiteral("OpDelay2_Value"), QStringLiteral("0")},
     {QStringLiteral("OpDelay3_Value"), QStringLiteral("0")},
@@ -148,7 +149,7 @@ void TestFormStorage::init()
 
     QuitRequest::reset();
     MessageBoxSeam::clear();
-    MessageBoxSeam::setUnattended(true);   // the port "COM1" is missing here, and says so
+    MessageBoxSeam::setUnattended(true); // the port "COM1" is missing here, and says so
 }
 
 void TestFormStorage::cleanup()
@@ -217,7 +218,7 @@ void TestFormStorage::firstRunKeepsDefaultsAndWritesEverything()
                                .arg(centred.y())
                                .arg(centred.x() + frame.width())
                                .arg(centred.y() + frame.height());
-    Values expected{
+    Values expected {
         {QStringLiteral("FormVersion"), QStringLiteral("0")},
         {QStringLiteral("Flags"), QStringLiteral("0")},
         {QStringLiteral("ShowCmd"), QStringLiteral("1")},
@@ -267,7 +268,9 @@ void TestFormStorage::savedOnceWhenClosedOrAtTheEnd()
 
     // Never shown (a copy that ended at once): nothing restored, nothing saved.
     QFile::remove(storeFile());
-    { TFmTavro window; }
+    {
+        TFmTavro window;
+    }
     QVERIFY(!QFile::exists(storeFile()));
 }
 
@@ -277,33 +280,59 @@ void TestFormStorage::storedTextsAreReadByTheirRules_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QVariant>("expected");
 
-    QTest::newRow("delay above the range") << "OpDelay1_Value" << "300" << QVariant(255);
-    QTest::newRow("delay below the range") << "OpDelay1_Value" << "-4" << QVariant(0);
-    QTest::newRow("delay rounded") << "OpDelay1_Value" << "12.6" << QVariant(13);
-    QTest::newRow("delay with blanks") << "OpDelay1_Value" << " 7 " << QVariant(7);
-    QTest::newRow("delay in exponent form") << "CloseDelay_Value" << "1e2" << QVariant(100);
-    QTest::newRow("delay not a number") << "OpDelay1_Value" << "abc" << QVariant(30);
-    QTest::newRow("delay with a decimal comma") << "OpDelay1_Value" << "12,6" << QVariant(30);
-    QTest::newRow("delay infinite") << "OpDelay1_Value" << "inf" << QVariant(30);
-    QTest::newRow("delay not a number at all") << "OpDelay2_Value" << "nan" << QVariant(0);
-    QTest::newRow("zone mode") << "SensMode4_ItemIndex" << "5" << QVariant(5);
-    QTest::newRow("zone mode not a number") << "SensMode1_ItemIndex" << "x" << QVariant(0);
-    QTest::newRow("zone mode out of the list") << "SensMode2_ItemIndex" << "9" << QVariant(-1);
-    QTest::newRow("model") << "RGModel_ItemIndex" << "1" << QVariant(1);
-    QTest::newRow("trinkets") << "RGNumTrink_ItemIndex" << " 1 " << QVariant(1);
+    QTest::newRow("delay above the range") << "OpDelay1_Value"
+                                           << "300" << QVariant(255);
+    QTest::newRow("delay below the range") << "OpDelay1_Value"
+                                           << "-4" << QVariant(0);
+    QTest::newRow("delay rounded") << "OpDelay1_Value"
+                                   << "12.6" << QVariant(13);
+    QTest::newRow("delay with blanks") << "OpDelay1_Value"
+                                       << " 7 " << QVariant(7);
+    QTest::newRow("delay in exponent form") << "CloseDelay_Value"
+                                            << "1e2" << QVariant(100);
+    QTest::newRow("delay not a number") << "OpDelay1_Value"
+                                        << "abc" << QVariant(30);
+    QTest::newRow("delay with a decimal comma") << "OpDelay1_Value"
+                                                << "12,6" << QVariant(30);
+    QTest::newRow("delay infinite") << "OpDelay1_Value"
+                                    << "inf" << QVariant(30);
+    QTest::newRow("delay not a number at all") << "OpDelay2_Value"
+                                               << "nan" << QVariant(0);
+    QTest::newRow("zone mode") << "SensMode4_ItemIndex"
+                               << "5" << QVariant(5);
+    QTest::newRow("zone mode not a number") << "SensMode1_ItemIndex"
+                                            << "x" << QVariant(0);
+    QTest::newRow("zone mode out of the list") << "SensMode2_ItemIndex"
+                                               << "9" << QVariant(-1);
+    QTest::newRow("model") << "RGModel_ItemIndex"
+                           << "1" << QVariant(1);
+    QTest::newRow("trinkets") << "RGNumTrink_ItemIndex"
+                              << " 1 " << QVariant(1);
     // A visible column's width is what the grid makes of it, as if it had been set directly.
-    QTest::newRow("column width") << "GridTrinketADDRESS_Width" << "150" << QVariant(150);
-    QTest::newRow("hidden column width") << "GridTrinketID_TRINK_D_Width" << "99" << QVariant(99);
-    QTest::newRow("column width not a number") << "GridTrinketCODE_Width" << "wide" << QVariant(0);
-    QTest::newRow("check box true") << "EnBypass_Checked" << "true" << QVariant(true);
-    QTest::newRow("check box TRUE") << "CBNoMAT_Checked" << "TRUE" << QVariant(true);
-    QTest::newRow("check box tRuE") << "CBAutoClose_Checked" << " tRuE " << QVariant(true);
-    QTest::newRow("check box yes") << "EnBypass_Checked" << "yes" << QVariant(false);
-    QTest::newRow("check box maybe") << "CBDisExtCode_Checked" << "maybe" << QVariant(false);
-    QTest::newRow("check box 1") << "CBIndicOnlyAlarm_Checked" << "1" << QVariant(false);
-    QTest::newRow("port with blanks") << "CBPort_Text" << " COM3 " << QVariant(QStringLiteral("COM3"));
-    QTest::newRow("port typed") << "CBPort_Text" << "/dev/ttyUSB0" << QVariant(QStringLiteral("/dev/ttyUSB0"));
-    QTest::newRow("port position") << "CBPort_ItemIndex" << "2" << QVariant(2);
+    QTest::newRow("column width") << "GridTrinketADDRESS_Width"
+                                  << "150" << QVariant(150);
+    QTest::newRow("hidden column width") << "GridTrinketID_TRINK_D_Width"
+                                         << "99" << QVariant(99);
+    QTest::newRow("column width not a number") << "GridTrinketCODE_Width"
+                                               << "wide" << QVariant(0);
+    QTest::newRow("check box true") << "EnBypass_Checked"
+                                    << "true" << QVariant(true);
+    QTest::newRow("check box TRUE") << "CBNoMAT_Checked"
+                                    << "TRUE" << QVariant(true);
+    QTest::newRow("check box tRuE") << "CBAutoClose_Checked"
+                                    << " tRuE " << QVariant(true);
+    QTest::newRow("check box yes") << "EnBypass_Checked"
+                                   << "yes" << QVariant(false);
+    QTest::newRow("check box maybe") << "CBDisExtCode_Checked"
+                                     << "maybe" << QVariant(false);
+    QTest::newRow("check box 1") << "CBIndicOnlyAlarm_Checked"
+                                 << "1" << QVariant(false);
+    QTest::newRow("port with blanks") << "CBPort_Text"
+                                      << " COM3 " << QVariant(QStringLiteral("COM3"));
+    QTest::newRow("port typed") << "CBPort_Text"
+                                << "/dev/ttyUSB0" << QVariant(QStringLiteral("/dev/ttyUSB0"));
+    QTest::newRow("port position") << "CBPort_ItemIndex"
+                                   << "2" << QVariant(2);
 }
 
 void TestFormStorage::storedTextsAreReadByTheirRules()
@@ -370,7 +399,7 @@ void TestFormStorage::olderLayoutIsNotRestored()
     const Values values = stored();
     QCOMPARE(values.value(QStringLiteral("FormVersion")), QStringLiteral("0"));
     QCOMPARE(values.value(QStringLiteral("OpDelay1_Value")), QStringLiteral("30"));
-    QCOMPARE(values.value(QStringLiteral("Leftover")), QStringLiteral("kept"));   // nothing is ever deleted
+    QCOMPARE(values.value(QStringLiteral("Leftover")), QStringLiteral("kept")); // nothing is ever deleted
 }
 
 void TestFormStorage::positionFollowsTheScreen_data()
@@ -378,15 +407,21 @@ void TestFormStorage::positionFollowsTheScreen_data()
     QTest::addColumn<Values>("values");
     QTest::addColumn<QPoint>("expected");
     const QString here = QStringLiteral("NormPos") + screenSuffix();
-    QTest::newRow("this screen's size") << Values{{here, QStringLiteral("10,20,5000,5000")}, {QStringLiteral("NormPos"), QStringLiteral("200,100,0,0")}}
-                                       << QPoint(10, 20);
-    QTest::newRow("another screen's size") << Values{{QStringLiteral("NormPos(4000x3000)"), QStringLiteral("900,700,1700,1200")},
-                                                     {QStringLiteral("NormPos"), QStringLiteral("30,40,766,452")}}
-                                           << QPoint(30, 40);
-    QTest::newRow("this size empty") << Values{{here, QString()}, {QStringLiteral("NormPos"), QStringLiteral("50 60 0 0")}} << QPoint(50, 60);
-    QTest::newRow("unreadable left") << Values{{QStringLiteral("NormPos"), QStringLiteral("x,60")}} << QPoint(-1, 60);
-    QTest::newRow("only the min and max positions") << Values{{QStringLiteral("MinMaxPos"), QStringLiteral("-1,-1,-1,-1")}} << QPoint(-1, -1);
-    QTest::newRow("off every screen") << Values{{QStringLiteral("NormPos"), QStringLiteral("30000,30000,30736,30432")}} << QPoint(-1, -1);
+    QTest::newRow("this screen's size") << Values {{here, QStringLiteral("10,20,5000,5000")},
+                                                   {QStringLiteral("NormPos"), QStringLiteral("200,100,0,0")}}
+                                        << QPoint(10, 20);
+    QTest::newRow("another screen's size")
+        << Values {{QStringLiteral("NormPos(4000x3000)"), QStringLiteral("900,700,1700,1200")},
+                   {QStringLiteral("NormPos"), QStringLiteral("30,40,766,452")}}
+        << QPoint(30, 40);
+    QTest::newRow("this size empty") << Values {{here, QString()},
+                                                {QStringLiteral("NormPos"), QStringLiteral("50 60 0 0")}}
+                                     << QPoint(50, 60);
+    QTest::newRow("unreadable left") << Values {{QStringLiteral("NormPos"), QStringLiteral("x,60")}} << QPoint(-1, 60);
+    QTest::newRow("only the min and max positions")
+        << Values {{QStringLiteral("MinMaxPos"), QStringLiteral("-1,-1,-1,-1")}} << QPoint(-1, -1);
+    QTest::newRow("off every screen") << Values {{QStringLiteral("NormPos"), QStringLiteral("30000,30000,30736,30432")}}
+                                      << QPoint(-1, -1);
 }
 
 void TestFormStorage::positionFollowsTheScreen()
@@ -403,8 +438,9 @@ void TestFormStorage::positionFollowsTheScreen()
     store(values);
     window = showWindow();
     // -1 stands for the designed (centred) coordinate.
-    QCOMPARE(window->pos(), QPoint(expected.x() < 0 ? centred.x() : expected.x(), expected.y() < 0 ? centred.y() : expected.y()));
-    QCOMPARE(window->frameGeometry().size(), size);   // the border is fixed: never resized
+    QCOMPARE(window->pos(),
+             QPoint(expected.x() < 0 ? centred.x() : expected.x(), expected.y() < 0 ? centred.y() : expected.y()));
+    QCOMPARE(window->frameGeometry().size(), size); // the border is fixed: never resized
 }
 
 void TestFormStorage::otherPixelsPerInchKeepsThePositionOnly()
@@ -456,7 +492,7 @@ void TestFormStorage::placementOfAnotherTypeIsReported()
     QCOMPARE(MessageBoxSeam::texts().count(QStringLiteral("Invalid data type for 'FormVersion'")), 1);
     QCOMPARE(MessageBoxSeam::last().text, QStringLiteral("Invalid data type for 'FormVersion'"));
     QCOMPARE(MessageBoxSeam::last().flags, MessageBoxFlags::Uncaught);
-    QCOMPARE(window->SFParams->OpDelay1->value(), 30);   // the rest of the restore is abandoned
+    QCOMPARE(window->SFParams->OpDelay1->value(), 30); // the rest of the restore is abandoned
     QVERIFY(window->isVisible());
     // The store heals at the next save.
     window.reset();
@@ -475,7 +511,7 @@ void TestFormStorage::unwritableStoreIsReportedAndShutDownGoesOn()
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
         QVERIFY(window->close());
-        QCOMPARE(MessageBoxSeam::texts(), QStringList{QStringLiteral("Failed to create key TFmTavro.")});
+        QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Failed to create key TFmTavro.")});
         QCOMPARE(MessageBoxSeam::last().flags, MessageBoxFlags::Uncaught);
         QCOMPARE(MessageBoxSeam::last().caption, ApplicationTitle());
     }
@@ -492,11 +528,13 @@ void TestFormStorage::handWrittenFileIsRead()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[TFmTavro]\n"
                "FormVersion=0\n"
-               "PixelsPerInch=" + QByteArray::number(pixelsPerInch()) + "\n"
-               "NormPos=12, 34, 0, 0\n"
-               "OpDelay5_Value = 17\n"
-               "CBPort_Text=\"  COM5  \"\n"
-               "EnBypass_Checked=true\n");
+               "PixelsPerInch="
+               + QByteArray::number(pixelsPerInch())
+               + "\n"
+                 "NormPos=12, 34, 0, 0\n"
+                 "OpDelay5_Value = 17\n"
+                 "CBPort_Text=\"  COM5  \"\n"
+                 "EnBypass_Checked=true\n");
     file.close();
     auto window = showWindow();
     QCOMPARE(window->pos(), QPoint(12, 34));
@@ -509,8 +547,8 @@ void TestFormStorage::typedPortSurvivesARestart()
 {
     {
         auto window = showWindow();
-        window->SFPort->CBPort->setCurrentIndex(2);   // "COM3" chosen from the list...
-        window->SFPort->CBPort->setEditText(QStringLiteral("/dev/ttyUSB1"));   // ...then a name typed over it
+        window->SFPort->CBPort->setCurrentIndex(2); // "COM3" chosen from the list...
+        window->SFPort->CBPort->setEditText(QStringLiteral("/dev/ttyUSB1")); // ...then a name typed over it
     }
     QCOMPARE(stored().value(QStringLiteral("CBPort_ItemIndex")), QStringLiteral("-1"));
     {

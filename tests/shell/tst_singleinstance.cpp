@@ -1,4 +1,4 @@
-#include "singleappinstance.h"
+#include "app/singleappinstance.h"
 
 #include <QDir>
 #include <QFile>
@@ -232,7 +232,8 @@ void TestSingleInstance::firstCopyShrugsOffBadPeers()
     largest.write(frame(text));
     QTRY_COMPARE_WITH_TIMEOUT(handOvers.size(), 2, Patience);
     QCOMPARE(guard.receivedCommandLine(), text);
-    QTRY_VERIFY_WITH_TIMEOUT(largest.bytesAvailable() > 0 || largest.state() == QLocalSocket::UnconnectedState, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(largest.bytesAvailable() > 0 || largest.state() == QLocalSocket::UnconnectedState,
+                             Patience);
     QCOMPARE(largest.readAll(), QByteArray(1, '\1'));
 }
 
@@ -285,7 +286,9 @@ void TestSingleInstance::unsafeRuntimeFolderIsNotUsed()
     QVERIFY(guard.isFirstInstance());
     QVERIFY(!guard.markerLocation().startsWith(m_runtime + QLatin1Char('/')));
     QVERIFY(!guard.channelName().startsWith(m_runtime + QLatin1Char('/')));
-    struct stat info{};
+    struct stat info
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(QFileInfo(guard.markerLocation()).path()).constData(), &info), 0);
     QCOMPARE(info.st_uid, ::geteuid());
     QCOMPARE(info.st_mode & 077, 0u);
@@ -305,7 +308,8 @@ void TestSingleInstance::otherUsersNeitherReceiveNorBlock()
     const QString squatted = m_dir->filePath(QStringLiteral("qm407-%1").arg(::geteuid()));
     QVERIFY(QDir().mkpath(squatted));
     for (const QString& path : {m_dir->path(), squatted})
-        QVERIFY(::chown(QFile::encodeName(path).constData(), path == squatted ? other : 0, path == squatted ? other : 0) == 0);
+        QVERIFY(::chown(QFile::encodeName(path).constData(), path == squatted ? other : 0, path == squatted ? other : 0)
+                == 0);
     QVERIFY(::chmod(QFile::encodeName(squatted).constData(), 0700) == 0);
     QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 0755) == 0);
 
@@ -314,8 +318,9 @@ void TestSingleInstance::otherUsersNeitherReceiveNorBlock()
     auto otherCopy = std::make_unique<QProcess>();
     otherCopy->setProcessEnvironment(otherEnvironment);
     otherCopy->setWorkingDirectory(QDir::rootPath());
-    otherCopy->start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=%1").arg(other), QStringLiteral("--regid=%1").arg(other),
-                                                 QStringLiteral("--clear-groups"), probePath()});
+    otherCopy->start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=%1").arg(other), QStringLiteral("--regid=%1").arg(other),
+                      QStringLiteral("--clear-groups"), probePath()});
     QCOMPARE(waitForLine(otherCopy.get()), QByteArray("first"));
 
     // This user's copies: with no runtime folder of their own they don't fall for the other
@@ -348,7 +353,8 @@ void TestSingleInstance::markerWithBackslashIsRefused()
     TSingleAppInstance guard;
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, guard.SetMarker(QStringLiteral("a\\b")));
     QVERIFY(guard.Marker().isEmpty());
-    QCOMPARE(TSingleAppInstance::TranslateSlashes(QStringLiteral("C:\\Tools\\prog.exe")), QStringLiteral("C:_Tools_prog.exe"));
+    QCOMPARE(TSingleAppInstance::TranslateSlashes(QStringLiteral("C:\\Tools\\prog.exe")),
+             QStringLiteral("C:_Tools_prog.exe"));
     // A slash can't lead the marker out of its folder.
     guard.SetMarker(QStringLiteral("../../escape"));
     guard.Loaded();

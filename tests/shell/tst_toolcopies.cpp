@@ -1,6 +1,6 @@
-#include "datafile.h"
-#include "recordstore.h"
-#include "simulator.h"
+#include "register/datafile.h"
+#include "register/recordstore.h"
+#include "sim/simulator.h"
 
 #include <QDir>
 #include <QFile>
@@ -256,7 +256,8 @@ void TestToolCopies::simultaneousStartsLeaveExactlyOne()
     // file), and stays alone.
     for (QProcess* copy : copies) {
         if (copy->state() != QProcess::NotRunning) {
-            QTRY_VERIFY_WITH_TIMEOUT(reached(copy, "main window shown") || reached(copy, "showing SFMakeFile"), Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(reached(copy, "main window shown") || reached(copy, "showing SFMakeFile"),
+                                     Patience);
         }
     }
     QCOMPARE(running(), 1);

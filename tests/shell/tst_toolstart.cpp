@@ -1,6 +1,6 @@
-#include "datafile.h"
-#include "recordstore.h"
-#include "simulator.h"
+#include "register/datafile.h"
+#include "register/recordstore.h"
+#include "sim/simulator.h"
 
 #include <QDir>
 #include <QFile>

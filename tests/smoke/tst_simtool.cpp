@@ -1,5 +1,5 @@
-#include "controller.h"
-#include "seriallink.h"
+#include "device/controller.h"
+#include "device/seriallink.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fixtures.h"
-#include "record.h"
+#include "register/record.h"
+#include "tests/support/fixtures.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 // A second process for the data file tests: holds, creates or keeps saving a data file.
-#include "datafile.h"
-#include "fixtures.h"
-#include "heldfile.h"
-#include "recordstore.h"
+#include "register/datafile.h"
+#include "register/heldfile.h"
+#include "register/recordstore.h"
+#include "tests/support/fixtures.h"
 
 #include <QCoreApplication>
 

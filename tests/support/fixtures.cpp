@@ -1,7 +1,7 @@
-#include "fixtures.h"
+#include "tests/support/fixtures.h"
 
-#include "recordstore.h"
-#include "text1251.h"
+#include "register/recordstore.h"
+#include "register/text1251.h"
 
 #include <QFile>
 

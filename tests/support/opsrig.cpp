@@ -1,7 +1,7 @@
-#include "opsrig.h"
+#include "tests/support/opsrig.h"
 
-#include "messagebox.h"
-#include "mntavro.h"
+#include "app/messagebox.h"
+#include "app/mntavro.h"
 
 #include <QComboBox>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "apptest.h"
-#include "record.h"
-#include "simulator.h"
+#include "register/record.h"
+#include "sim/simulator.h"
+#include "tests/support/apptest.h"
 
 #include <QByteArray>
 #include <QList>

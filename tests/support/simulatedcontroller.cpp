@@ -1,4 +1,4 @@
-#include "simulatedcontroller.h"
+#include "tests/support/simulatedcontroller.h"
 
 bool SimulatedController::start(QString* error)
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "controller.h"
-#include "seriallink.h"
-#include "simulator.h"
+#include "device/controller.h"
+#include "device/seriallink.h"
+#include "sim/simulator.h"
 
 #include <QString>
 

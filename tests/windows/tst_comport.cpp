@@ -2,10 +2,10 @@
 // scripts/windows/wine-run starts the simulator for this test and tells where it is:
 // QM407_TEST_PORT (the COM name), QM407_SIM_CONTROL (a file whose new lines the simulator reads
 // as commands) and QM407_SIM_FRAMES (its frame log).
-#include "controller.h"
-#include "deviceerror.h"
-#include "portsystem.h"
-#include "seriallink.h"
+#include "device/controller.h"
+#include "device/deviceerror.h"
+#include "device/portsystem.h"
+#include "device/seriallink.h"
 
 #include <QFile>
 #include <QtTest>

@@ -1,6 +1,6 @@
 // The single-instance guard's Windows half: the named mutex is the marker, held by one holder
 // until it lets go; the named pipe beside it tells the user's own copies from others.
-#include "instancemarker.h"
+#include "app/instancemarker.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

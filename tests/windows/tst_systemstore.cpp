@@ -1,7 +1,7 @@
 // The settings store in the registry: the user's hive, taking over an older installation's
 // machine-wide values once.
-#include "formstorage.h"
-#include "systemstore.h"
+#include "app/formstorage.h"
+#include "app/systemstore.h"
 
 #include <QtTest>
 
