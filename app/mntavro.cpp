@@ -343,18 +343,16 @@ void TFmTavro::FormDestroy()
 
 void TFmTavro::BtRestoreClick()
 {
-    QString message;
-    if (!Core.dataFile().restoreFromBackup(&message)) {
-        ShowError(message);
+    if (const Outcome done = Core.dataFile().restoreFromBackup(); !done) {
+        ShowError(done.error());
         QuitRequest::request();
     }
 }
 
 void TFmTavro::BtNewClick()
 {
-    QString message;
-    if (!Core.dataFile().createAnew(&message)) {
-        ShowError(message);
+    if (const Outcome done = Core.dataFile().createAnew(); !done) {
+        ShowError(done.error());
         QuitRequest::request();
     }
 }

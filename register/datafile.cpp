@@ -313,7 +313,7 @@ bool DataFile::backupExists() const
     return QFileInfo::exists(m_backupPath);
 }
 
-bool DataFile::replaceContents(const std::function<bool()>& work, const QString& failure, QString* message)
+Outcome DataFile::replaceContents(const std::function<bool()>& work, const QString& failure)
 {
     RecordStore::Batch batch(m_store);
     release();
@@ -327,16 +327,14 @@ bool DataFile::replaceContents(const std::function<bool()>& work, const QString&
         // A data file made here reaches the disk with its name.
         if (m_file.created())
             HeldFile::flushFolder(m_dataPath);
-        return true;
+        return {};
     }
     dropJournal();
     m_file.discard();
-    if (message)
-        *message = failure;
-    return false;
+    return Outcome::failure(failure);
 }
 
-bool DataFile::restoreFromBackup(QString* message)
+Outcome DataFile::restoreFromBackup()
 {
     const auto restore = [this] {
         bool ok = false;
@@ -363,10 +361,10 @@ bool DataFile::restoreFromBackup(QString* message)
         }
         return ok;
     };
-    return replaceContents(restore, QStringLiteral("Не могу восстановить файл данных"), message);
+    return replaceContents(restore, QStringLiteral("Не могу восстановить файл данных"));
 }
 
-bool DataFile::createAnew(QString* message)
+Outcome DataFile::createAnew()
 {
     const auto create = [this] {
         bool ok = false;
@@ -380,7 +378,7 @@ bool DataFile::createAnew(QString* message)
         }
         return ok;
     };
-    return replaceContents(create, QStringLiteral("Не могу создать файл данных"), message);
+    return replaceContents(create, QStringLiteral("Не могу создать файл данных"));
 }
 
 bool DataFile::shutDown()

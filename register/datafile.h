@@ -1,5 +1,6 @@
 #pragma once
 
+#include "error/outcome.h"
 #include "register/heldfile.h"
 #include "register/saveimage.h"
 #include "register/savejournal.h"
@@ -56,10 +57,10 @@ public:
 
     static bool CopyDataFile(const QString& source, const QString& target);
 
-    // "Восстановить из копии" and "Создать заново": true on success, otherwise false with the
-    // message to show ("Не могу восстановить файл данных" / "Не могу создать файл данных").
-    bool restoreFromBackup(QString* message);
-    bool createAnew(QString* message);
+    // "Восстановить из копии" and "Создать заново"; a failure's message is the one to show
+    // ("Не могу восстановить файл данных" / "Не могу создать файл данных").
+    Outcome restoreFromBackup();
+    Outcome createAnew();
     bool backupExists() const;
 
     // FormDestroy's data-file steps: save, release, copy to the backup, close the register.
@@ -75,7 +76,7 @@ public:
 private:
     // Runs work that replaces the register's contents, heard as one reset, with the file released
     // first; false (work false or thrown) drops the file and gives failure as the message.
-    bool replaceContents(const std::function<bool()>& work, const QString& failure, QString* message);
+    Outcome replaceContents(const std::function<bool()>& work, const QString& failure);
     // Reads the held file into the emptied register and derives MaxRecordId; throws on bad content.
     void loadHeld();
     bool finishInterruptedSaves();

@@ -281,7 +281,7 @@ struct Scenario
     std::function<void(RecordStore&, DataFile&)> run;
 };
 
-struct Outcome
+struct Exploration
 {
     int steps = 0;
     int cuts = 0;
@@ -365,9 +365,9 @@ struct Explorer
         return out;
     }
 
-    Outcome explore(int records, const Scenario& scenario)
+    Exploration explore(int records, const Scenario& scenario)
     {
-        Outcome outcome;
+        Exploration outcome;
         // The run, recorded.
         wipe();
         if (scenario.data)
@@ -775,11 +775,11 @@ std::vector<Scenario> scenarios(int n)
     QByteArray backup = bytesOf(n, "Ul. Gagarina ");
     backup += olderBackup.mid(backup.size());
     out.push_back({QStringLiteral("restore"), damaged, backup, refused,
-                   [](RecordStore&, DataFile& file) { file.restoreFromBackup(nullptr); }});
+                   [](RecordStore&, DataFile& file) { (void)file.restoreFromBackup(); }});
     out.push_back({QStringLiteral("create anew"), damaged, a, refused,
-                   [](RecordStore&, DataFile& file) { file.createAnew(nullptr); }});
+                   [](RecordStore&, DataFile& file) { (void)file.createAnew(); }});
     out.push_back({QStringLiteral("create anew, no file"), std::nullopt, a, refused,
-                   [](RecordStore&, DataFile& file) { file.createAnew(nullptr); }});
+                   [](RecordStore&, DataFile& file) { (void)file.createAnew(); }});
     return out;
 }
 
@@ -837,7 +837,7 @@ int main(int argc, char** argv)
         QElapsedTimer timer;
         timer.start();
         for (const Scenario& scenario : scenarios(n)) {
-            const Outcome o = explorer.explore(n, scenario);
+            const Exploration o = explorer.explore(n, scenario);
             std::printf("%9d  %-22s %6d %6d %8lld %8lld%s\n", n, qPrintable(scenario.title), o.steps, o.cuts,
                         static_cast<long long>(o.states), static_cast<long long>(o.failing),
                         o.bounded ? "  (sampled)" : "");

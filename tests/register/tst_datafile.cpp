@@ -135,8 +135,7 @@ void TestDataFile::firstStartWithNoFilesCreatesAnew()
     file.SaveData(); // nothing held: nothing written, no error
     QVERIFY(!QFile::exists(path("Trinket.dat")));
 
-    QString message;
-    QVERIFY(file.createAnew(&message));
+    QVERIFY(file.createAnew());
     QVERIFY(file.isHeld());
     QVERIFY(store.isActive());
     QCOMPARE(readFile(path("Trinket.dat")), Fixtures::hex("54 50 46 30 03 FB 00 01 00 01 00 01 00"));
@@ -190,9 +189,8 @@ void TestDataFile::readOnlyDataFileIsNotLoaded()
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(file.LoadData(), 2);
     QVERIFY(!file.isHeld());
-    QString message;
-    QVERIFY(!file.createAnew(&message)); // a read-only file is not cut either
-    QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
+    QCOMPARE(file.createAnew().error(),
+             QStringLiteral("Не могу создать файл данных")); // a read-only file is not cut either
     QCOMPARE(readFile(path("Trinket.dat")), bytes);
 }
 
@@ -292,9 +290,8 @@ void TestDataFile::restoreOfShorterBackupOverLongerDamagedFile()
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(file.LoadData(), 2);
     QVERIFY(file.backupExists());
-    QString message;
     // The failed load has released the file, so the copy can write over it.
-    QVERIFY(file.restoreFromBackup(&message));
+    QVERIFY(file.restoreFromBackup());
     QVERIFY(file.isHeld());
     QCOMPARE(ids(store), QList<qint32>({0, 1}));
     file.release();
@@ -311,19 +308,17 @@ void TestDataFile::restoreFailsWithoutBackup()
     RecordStore store;
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(file.LoadData(), 2);
-    QString message;
-    QVERIFY(!file.restoreFromBackup(&message));
-    QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+    QCOMPARE(file.restoreFromBackup().error(), QStringLiteral("Не могу восстановить файл данных"));
     // A backup that does not load fails the same way, and the bad backup is left as it was.
     // Nor is anything written over the data file first.
     QVERIFY(writeFile(path("Trinket.bkd"), QByteArray("TPF0")));
-    QVERIFY(!file.restoreFromBackup(&message));
+    QVERIFY(!file.restoreFromBackup());
     QVERIFY(!file.isHeld());
     QCOMPARE(readFile(path("Trinket.bkd")), QByteArray("TPF0"));
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray("junk"));
     // With no data file at all, a failed restore leaves none behind.
     QVERIFY(QFile::remove(path("Trinket.dat")));
-    QVERIFY(!file.restoreFromBackup(&message));
+    QVERIFY(!file.restoreFromBackup());
     QVERIFY(!QFile::exists(path("Trinket.dat")));
 }
 
@@ -341,8 +336,7 @@ void TestDataFile::createAnewKeepsTheIntactRecords()
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(file.LoadData(), 2);
     QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
-    QString message;
-    QVERIFY(file.createAnew(&message));
+    QVERIFY(file.createAnew());
     QCOMPARE(ids(store), QList<qint32>({1, 2, 3}));
     QCOMPARE(file.MaxRecordId, 3);
     QCOMPARE(readFile(path("Trinket.dat")), registerBytes({1, 2, 3})); // cut, then rewritten
@@ -514,11 +508,8 @@ void TestDataFile::fileHeldByAnotherProcessIsLeftAlone()
         RecordStore store;
         DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
         QCOMPARE(file.LoadData(), 2);
-        QString message;
-        QVERIFY(!file.createAnew(&message));
-        QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
-        QVERIFY(!file.restoreFromBackup(&message));
-        QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+        QCOMPARE(file.createAnew().error(), QStringLiteral("Не могу создать файл данных"));
+        QCOMPARE(file.restoreFromBackup().error(), QStringLiteral("Не могу восстановить файл данных"));
         QVERIFY(!DataFile::CopyDataFile(path("Trinket.dat"), path("copy")));
         HeldFile direct;
         QVERIFY(!direct.createAnew(path("Trinket.dat")));
@@ -735,10 +726,9 @@ void TestDataFile::folderThatTakesNoNewFiles()
     store.locate(Field::ID_RECORD, 2);
     Editing::deleteCurrent(store);
     data.SaveData();
-    QString message;
-    QVERIFY2(data.restoreFromBackup(&message), qPrintable(message));
+    QCOMPARE(data.restoreFromBackup().error(), QString());
     QCOMPARE(ids(store), QList<qint32>({5, 6}));
-    QVERIFY2(data.createAnew(&message), qPrintable(message));
+    QCOMPARE(data.createAnew().error(), QString());
     qint32 max = data.MaxRecordId;
     Editing::addRecord(store, max, "9", QByteArray());
     data.SaveData();
@@ -773,8 +763,7 @@ void TestDataFile::repairsReplaceALinkNamedLikeTheDataFile()
     RecordStore store;
     DataFile data(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(data.LoadData(), 0);
-    QString message;
-    QVERIFY2(restore ? data.restoreFromBackup(&message) : data.createAnew(&message), qPrintable(message));
+    QCOMPARE((restore ? data.restoreFromBackup() : data.createAnew()).error(), QString());
     data.release();
     QCOMPARE(readFile(path("elsewhere")), elsewhere);
     QVERIFY(!QFileInfo(path("Trinket.dat")).isSymLink());
@@ -790,9 +779,7 @@ void TestDataFile::onlyRegularFilesAreOpened()
     RecordStore store;
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
     QCOMPARE(file.LoadData(), 2);
-    QString message;
-    QVERIFY(!file.restoreFromBackup(&message));
-    QCOMPARE(message, QStringLiteral("Не могу восстановить файл данных"));
+    QCOMPARE(file.restoreFromBackup().error(), QStringLiteral("Не могу восстановить файл данных"));
     QCOMPARE(readFile(path("Trinket.dat")), QByteArray("junk"));
 
     // The FIFO as the backup target of the exit: the copy refuses, nothing is written.
@@ -805,8 +792,7 @@ void TestDataFile::onlyRegularFilesAreOpened()
     for (const QString& odd : {path("Trinket.bkd"), QStringLiteral("/dev/null")}) {
         DataFile strange(store, odd, path("other.bkd"));
         QCOMPARE(strange.LoadData(), 2);
-        QVERIFY(!strange.createAnew(&message));
-        QCOMPARE(message, QStringLiteral("Не могу создать файл данных"));
+        QCOMPARE(strange.createAnew().error(), QStringLiteral("Не могу создать файл данных"));
         QVERIFY(!DataFile::CopyDataFile(odd, path("copy")));
         QVERIFY(!QFile::exists(path("copy")));
     }
@@ -836,8 +822,7 @@ void TestDataFile::restrictiveUmask()
     const auto undo = qScopeGuard([&] { ::umask(previous); });
     RecordStore store;
     DataFile file(store, path("Trinket.dat"), path("Trinket.bkd"));
-    QString message;
-    QVERIFY2(file.createAnew(&message), qPrintable(message));
+    QCOMPARE(file.createAnew().error(), QString());
     qint32 max = file.MaxRecordId;
     Editing::addRecord(store, max, "1", QByteArray());
     file.SaveData();

@@ -96,8 +96,7 @@ void TestToolCopies::init()
     // A register with one record, and its backup, for the first copy to hold.
     RecordStore records;
     DataFile data(records, m_work + QStringLiteral("/Trinket.dat"), m_work + QStringLiteral("/Trinket.bkd"));
-    QString message;
-    QVERIFY2(data.createAnew(&message), qPrintable(message));
+    QCOMPARE(data.createAnew().error(), QString());
     data.release();
     QVERIFY(QFile::copy(data.dataPath(), data.backupPath()));
 }
