@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+using Fixtures::errorOf;
 using Fixtures::hex;
 using Fixtures::readSlot;
 using Fixtures::writeCells;
@@ -108,16 +109,6 @@ struct CoreRig
     InstallerCore core;
     bool ready = false;
 };
-
-QString thrown(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const DeviceError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 } // namespace
 
@@ -272,7 +263,7 @@ void TestInstallerCore::enrolmentFailures()
 
     // The drain before it is not the command's: a closed port throws.
     rig.core.closePort();
-    QCOMPARE(thrown([&] { rig.core.enrolMaster(view); }), DeviceTexts::portReadError());
+    QCOMPARE(errorOf([&] { rig.core.enrolMaster(view); }), DeviceTexts::portReadError());
     QCOMPARE(view.shown, view.hidden);
 }
 
@@ -358,7 +349,7 @@ void TestInstallerCore::version()
 
     rig.sim.clearLog();
     rig.sim.setVersion(4, 0);
-    QCOMPARE(thrown([&] { rig.core.readVersion(); }), DeviceTexts::unknownVersion());
+    QCOMPARE(errorOf([&] { rig.core.readVersion(); }), DeviceTexts::unknownVersion());
     QCOMPARE(rig.sim.received(), hex("53105310"));
 }
 

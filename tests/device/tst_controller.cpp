@@ -1,6 +1,7 @@
 #include "device/controller.h"
 #include "device/deviceerror.h"
 #include "device/devicetexts.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/simulatedcontroller.h"
 
 #include <QElapsedTimer>
@@ -16,15 +17,7 @@ Q_DECLARE_METATYPE(MemoryMap)
 Q_DECLARE_METATYPE(Model)
 
 namespace {
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const DeviceError& e) {
-        return e.message();
-    }
-    return {};
-}
+using Fixtures::errorOf;
 
 Fault fault(Fault::Kind kind, int replyBytes = 0, quint8 ack = 0)
 {

@@ -46,18 +46,8 @@ public:
     std::function<void(int)> onPump;
 };
 
+using Fixtures::errorOf;
 using Fixtures::hex;
-
-// The message of the DeviceError the call throws; empty when it throws none.
-QString errorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const DeviceError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "tests/support/fixtures.h"
 
+#include "device/deviceerror.h"
 #include "register/recordstore.h"
 #include "register/text1251.h"
 
@@ -131,6 +132,16 @@ QByteArray readSlot(int cell)
     for (int i = 2; i >= 0; --i)
         frames += QByteArray("\x53\x14", 2) + char(cell + i);
     return frames;
+}
+
+QString errorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const DeviceError& e) {
+        return e.message();
+    }
+    return QString();
 }
 
 } // namespace Fixtures

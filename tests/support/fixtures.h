@@ -4,6 +4,8 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <functional>
+
 class RecordStore;
 class Record;
 
@@ -24,6 +26,8 @@ Record randomRecord(QRandomGenerator& rng);
 // for the slot at `cell` (highest cell first).
 QByteArray writeCells(int cell, const QByteArray& values);
 QByteArray readSlot(int cell);
+// The message of the DeviceError the call throws; empty when it throws none.
+QString errorOf(const std::function<void()>& call);
 // Register number k: its first record is numbered k, the rest (up to 120 records) follow from k.
 void fillNumberedRegister(RecordStore& store, quint32 k);
 } // namespace Fixtures
