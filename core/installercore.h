@@ -160,7 +160,7 @@ public:
     QList<DeviceOps::CellDifference> compareWithImage(const QByteArray& sample, bool withLastDump);
 
     // --- The register. ----------------------------------------------------------------------
-    // LoadData's result (0 loaded, else the recovery window) and any notice the load has.
+    // LoadData: 0 loaded, else the recovery window follows; dataFile().loadNotice() says the rest.
     int loadData();
     void saveData(); // throws RegisterError
     void addRecord(const QByteArray& consoleNumber, const QByteArray& address);
