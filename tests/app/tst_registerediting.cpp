@@ -6,12 +6,10 @@
 #include "app/registermodel.h"
 #include "register/text1251.h"
 #include "tests/support/apptest.h"
+#include "tests/support/filesizecap.h"
 
 #include <QLineEdit>
 #include <QPushButton>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using AppTest::utf8;
 
@@ -329,12 +327,8 @@ private slots:
         start({AppTest::record(1, "105")});
         QVERIFY(AppTest::writeFile(QStringLiteral("Trinket.bkd"), QByteArray("old backup")));
         const QByteArray before = dataFile();
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit original {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
-        rlimit capped = original;
-        capped.rlim_cur = rlim_t(before.size());
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        FileSizeCap cap(before.size());
+        QVERIFY(cap.active());
 
         answerEditWindow(QStringLiteral("ул. Садовая, 8"), QStringLiteral("106"));
         QTest::mouseClick(m_window->BtAdd, Qt::LeftButton);
@@ -346,7 +340,7 @@ private slots:
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
         m_window.reset();
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
+        cap.lift();
         // The settings store, saving first, can't write either; the final save's box is the
         // writer's own, the old backup stays and the data file is still the last register saved.
         QCOMPARE(

@@ -7,6 +7,7 @@
 #include "app/mntavro.h"
 #include "app/registermodel.h"
 #include "tests/support/apptest.h"
+#include "tests/support/filesizecap.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -16,8 +17,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/resource.h>
 
 using AppTest::utf8;
 
@@ -279,18 +278,14 @@ private slots:
         const QString csv = m_dir->path(QStringLiteral("new.csv"));
         QVERIFY(
             AppTest::writeFile(csv, QByteArray("N;Пульт. N;Адрес;Брелок 2;Брелок 3\r\n1;600;a;;\r\n2;700;b;;\r\n")));
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit original {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
-        rlimit capped = original;
-        capped.rlim_cur = rlim_t(before.size());
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        FileSizeCap cap(before.size());
+        QVERIFY(cap.active());
         FileDialogSeam::pushAnswer(csv);
         AppTest::onModal(QStringLiteral("SFImportPreview"), [](TAuxWindow* window) {
             QTest::mouseClick(static_cast<TSFImportPreview*>(window)->BtImportOk, Qt::LeftButton);
         });
         item("NImportCsv")->trigger();
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
+        cap.lift();
         QCOMPARE(MessageBoxSeam::texts(),
                  (QStringList {QStringLiteral("Stream write error."),
                                QStringLiteral("Импорт не сохранён: реестр возвращён к файлу данных")}));

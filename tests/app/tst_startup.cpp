@@ -7,6 +7,7 @@
 #include "app/singleappinstance.h"
 #include "sim/simulator.h"
 #include "tests/support/apptest.h"
+#include "tests/support/filesizecap.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -17,8 +18,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -309,19 +308,12 @@ private slots:
         MessageBoxSeam::pushAnswer(ButtonOk);
         QTest::keyClick(window->GridTrinket, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(AppTest::recordCount(*window), 200);
-        struct rlimit before
-        {
-        };
-        ::getrlimit(RLIMIT_FSIZE, &before);
-        struct rlimit limit = before;
-        limit.rlim_cur = 4096;
-        const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        FileSizeCap cap(4096);
+        QVERIFY(cap.active());
         MessageBoxSeam::clear();
         MessageBoxSeam::setUnattended(true);
         window.reset();
-        ::setrlimit(RLIMIT_FSIZE, &before);
-        ::signal(SIGXFSZ, previousHandler);
+        cap.lift();
         QCOMPARE(MessageBoxSeam::texts(), QStringList {QStringLiteral("Stream write error.")});
         QCOMPARE(MessageBoxSeam::last().flags, 0x10);
         QCOMPARE(AppTest::readFile(Bkd), backup);

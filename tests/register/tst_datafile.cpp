@@ -5,16 +5,16 @@
 #include "register/recordstore.h"
 #include "register/registererror.h"
 #include "register/savejournal.h"
+#include "tests/support/filesizecap.h"
 #include "tests/support/fixtures.h"
 
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
-#include <csignal>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -413,14 +413,9 @@ void TestDataFile::failedSaveReachesTheCallerAndSparesTheBackup()
     const QString folder = path("small");
     QVERIFY(QDir().mkdir(folder));
     const bool mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") == 0;
-    struct rlimit before
-    {
-    };
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    std::optional<FileSizeCap> cap;
     const auto undo = qScopeGuard([&] {
-        ::setrlimit(RLIMIT_FSIZE, &before);
-        ::signal(SIGXFSZ, previousHandler);
+        cap.reset();
         if (mounted)
             ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
     });
@@ -431,9 +426,8 @@ void TestDataFile::failedSaveReachesTheCallerAndSparesTheBackup()
     QVERIFY(writeFile(bkd, registerBytes({1})));
     const QByteArray backup = readFile(bkd);
     if (!mounted) {
-        struct rlimit limit = before;
-        limit.rlim_cur = 16 * 1024;
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        cap.emplace(16 * 1024);
+        QVERIFY(cap->active());
     }
 
     RecordStore store;
